@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+// Each command gets the arguments after its name and returns the process exit status:
+// 0 success, 1 the run ended otherwise, 2 bad usage or an unreadable project.
+namespace kolporta::cli {
+
+int showCommand(const QStringList &args);
+int sendCommand(const QStringList &args);
+int exportCommand(const QStringList &args);
+
+// Writes a line to stderr (UTF-8) and returns 2: the shape of every usage error.
+int usageError(const QString &message);
+
+} // namespace kolporta::cli

@@ -1,0 +1,80 @@
+#include "Commands.h"
+
+#include "settings/HomeFolder.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace kolporta;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: kolporta-cli [--home DIR] COMMAND [OPTIONS] PROJECT\n"
+    "\n"
+    "Sends one e-mail message to every address of a Kolporta project (.kpj).\n"
+    "\n"
+    "Commands:\n"
+    "  send PROJECT            run the send run as F5 does in the window\n"
+    "  export PROJECT --to DIR write every message that would be sent as DIR/NNNNN.eml\n"
+    "                          with its envelope recipients in DIR/NNNNN.rcpt (dry run)\n"
+    "  show PROJECT            print the project as loaded, as one JSON object\n"
+    "\n"
+    "Options:\n"
+    "  --home DIR              the folder of smtp.ini, Log/, mailclients.ini ...\n"
+    "                          (default: $KOLPORTA_HOME, else ~/.local/share/kolporta)\n"
+    "  -h, --help              this text; COMMAND --help explains one command\n"
+    "\n"
+    "Exit status: 0 success, 1 the run did not reach its end, 2 bad usage or an\n"
+    "unreadable project.\n";
+
+} // namespace
+
+int kolporta::cli::usageError(const QString &message)
+{
+    QTextStream err(stderr);
+    err << message << "\n";
+    return 2;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kolporta"));
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    while (!args.isEmpty() && args.first().startsWith(QLatin1Char('-'))) {
+        const QString opt = args.takeFirst();
+        if (opt == QLatin1String("-h") || opt == QLatin1String("--help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (opt == QLatin1String("--home")) {
+            if (args.isEmpty())
+                return cli::usageError(QStringLiteral("kolporta-cli: --home needs a folder"));
+            settings::HomeFolder::setOverride(args.takeFirst());
+        } else if (opt.startsWith(QLatin1String("--home="))) {
+            settings::HomeFolder::setOverride(opt.mid(7));
+        } else {
+            return cli::usageError(QStringLiteral("kolporta-cli: unknown option %1").arg(opt));
+        }
+    }
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("show"))
+        return cli::showCommand(args);
+    if (command == QLatin1String("send"))
+        return cli::sendCommand(args);
+    if (command == QLatin1String("export"))
+        return cli::exportCommand(args);
+    if (command == QLatin1String("help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return cli::usageError(QStringLiteral("kolporta-cli: unknown command %1 (see --help)").arg(command));
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace kolporta::compose {
+
+class PartCache;
+
+// What BuildMessage needs of a project.
+struct MessageContent
+{
+    QString body;              // the filled body text
+    bool html = false;         // the body is HTML
+    QStringList pictures;      // picture paths for the HTML body (used only when html)
+    QStringList attachments;   // file attachment paths
+};
+
+// Injectable sources of everything that varies between two builds of the same message,
+// so tests can compare whole messages byte for byte. Empty members use the real ones.
+struct MessageEnvironment
+{
+    std::function<QDateTime()> now;
+    std::function<QByteArray()> boundary;   // a fresh multipart boundary
+    std::function<QByteArray()> messageId;  // the local part of a fresh Message-ID
+};
+void SetMessageEnvironment(const MessageEnvironment &env);
+
+// A MIME message for the SMTP route. Owns its GMime tree.
+class MimeMessage
+{
+public:
+    ~MimeMessage();
+    MimeMessage(const MimeMessage &) = delete;
+    MimeMessage &operator=(const MimeMessage &) = delete;
+
+    void setFrom(const QString &senderText);
+    void setTo(const QStringList &texts);
+    void setSubject(const QString &subject);
+
+    // Encodes the whole message (header block, empty line, body) into lines without their
+    // CR LF, and fixes its Date. size() is then the sum of every line's length plus 2.
+    const QList<QByteArray> &encode();
+    const QList<QByteArray> &lines() const;
+    qint64 size() const;
+
+    struct Private;
+
+private:
+    explicit MimeMessage(std::unique_ptr<Private> d);
+    std::unique_ptr<Private> d;
+    friend std::unique_ptr<MimeMessage> BuildMessage(const MessageContent &, PartCache *,
+                                                     QString *);
+};
+
+// Keeps the encoded parts of picture and attachment files for one send run, reused as
+// long as a file's size and modification time stay the same.
+class PartCache
+{
+public:
+    PartCache();
+    ~PartCache();
+    struct Private;
+    Private *d() const { return m_d.get(); }
+
+private:
+    std::unique_ptr<Private> m_d;
+};
+
+// Builds the message tree for the body; From, To and Subject are set by the caller.
+// Returns null with *error set (the file layer's text, naming the file) when a listed
+// file cannot be read. cache may be null.
+std::unique_ptr<MimeMessage> BuildMessage(const MessageContent &content, PartCache *cache,
+                                          QString *error);
+
+} // namespace kolporta::compose

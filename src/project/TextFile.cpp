@@ -1,0 +1,135 @@
+#include "project/TextFile.h"
+
+#include "project/Windows1250.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace kolporta::project::TextFile {
+
+QString decode(QByteArray bytes, TextEncoding *encoding)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    QByteArrayView view(bytes);
+    if (view.startsWith("\xEF\xBB\xBF"))
+        view = view.sliced(3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(view);
+    if (!utf8.hasError()) {
+        if (encoding)
+            *encoding = TextEncoding::Utf8;
+        return text;
+    }
+    if (encoding)
+        *encoding = TextEncoding::Windows1250;
+    return Windows1250::decode(bytes);
+}
+
+QStringList splitLines(QStringView text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        lines.append(text.sliced(start, i - start).toString());
+        if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(text.sliced(start).toString());
+    return lines;
+}
+
+QByteArray encodeLines(const QStringList &lines, TextEncoding wanted, TextEncoding *used)
+{
+    if (wanted == TextEncoding::Windows1250) {
+        bool ok = true;
+        QByteArray out;
+        for (const QString &line : lines) {
+            bool lineOk = true;
+            out += Windows1250::encode(line, &lineOk);
+            out += "\r\n";
+            if (!lineOk) {
+                ok = false;
+                break;
+            }
+        }
+        if (ok) {
+            if (used)
+                *used = TextEncoding::Windows1250;
+            return out;
+        }
+    }
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() + 2;
+    QByteArray out;
+    out.reserve(size + size / 4);
+    for (const QString &line : lines) {
+        out += line.toUtf8();
+        out += "\r\n";
+    }
+    if (used)
+        *used = TextEncoding::Utf8;
+    return out;
+}
+
+QString openErrorText(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason);
+}
+
+QString createErrorText(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason);
+}
+
+bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = openErrorText(path, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = openErrorText(path, file.errorString());
+        return false;
+    }
+    *lines = splitLines(decode(bytes, encoding));
+    return true;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = createErrorText(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool write(const QString &path, const QStringList &lines, TextEncoding wanted, QString *error,
+           TextEncoding *used)
+{
+    TextEncoding actual = wanted;
+    const QByteArray bytes = encodeLines(lines, wanted, &actual);
+    if (!writeBytes(path, bytes, error))
+        return false;
+    if (used)
+        *used = actual;
+    return true;
+}
+
+} // namespace kolporta::project::TextFile

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace kolporta::project {
+
+enum class TextEncoding { Utf8, Windows1250 };
+
+// How the program's own text files are read and written: UTF-8 when the bytes are valid
+// UTF-8 (a BOM is skipped), Windows-1250 otherwise, so files of the Windows program open
+// correctly. A file goes back in the encoding it came in while every character fits.
+namespace TextFile {
+
+// A NUL byte ends the text; the encoding found goes to *encoding.
+QString decode(QByteArray bytes, TextEncoding *encoding = nullptr);
+
+// CR LF, a lone CR and a lone LF each end a line; a last line without an end is a line.
+QStringList splitLines(QStringView text);
+
+// Every line followed by CR LF. Windows-1250 falls back to UTF-8 when a character does
+// not fit; *used gets the encoding actually written.
+QByteArray encodeLines(const QStringList &lines, TextEncoding wanted, TextEncoding *used = nullptr);
+
+// Reads and splits a whole file. On failure *error is "Cannot open file "path". reason".
+bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QString *error);
+
+// Writes atomically: a temporary file in the same folder renamed into place, so a failed
+// save leaves the old file byte for byte. On failure *error is
+// "Cannot create file "path". reason".
+bool write(const QString &path, const QStringList &lines, TextEncoding wanted, QString *error,
+           TextEncoding *used = nullptr);
+
+// Writes raw bytes the same atomic way; the error text is the same as for write().
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error);
+
+QString openErrorText(const QString &path, const QString &reason);
+QString createErrorText(const QString &path, const QString &reason);
+
+} // namespace TextFile
+} // namespace kolporta::project
