@@ -19,3 +19,11 @@ function(kolporta_test name)
            COMMAND ${CMAKE_SOURCE_DIR}/tests/support/with-temp-home $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endfunction()
+
+# kolporta_parts(): several people add sources to one library or test folder, each from a
+# fragment <part>.cmake of their own beside the CMakeLists.txt, so they never edit the same file.
+macro(kolporta_parts)
+  foreach(part ${ARGN})
+    include(${CMAKE_CURRENT_SOURCE_DIR}/${part}.cmake OPTIONAL)
+  endforeach()
+endmacro()

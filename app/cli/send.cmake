@@ -1,0 +1,1 @@
+target_sources(kolporta-cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/SendCommand.cpp)
