@@ -1,0 +1,76 @@
+#include "delivery/SendLog.h"
+
+namespace kolporta::delivery {
+
+namespace {
+QByteArray encodedLine(const QString &line)
+{
+    QByteArray bytes = line.toUtf8();
+    bytes.append("\r\n", 2);
+    return bytes;
+}
+} // namespace
+
+SendLog::~SendLog()
+{
+    finish();
+}
+
+QString SendLog::pathFor(const QString &folder, const QDateTime &start)
+{
+    return folder + QStringLiteral("/Kolporta ")
+           + start.toString(QStringLiteral("yyyy-MM-dd hh-mm-ss")) + QStringLiteral(".txt");
+}
+
+void SendLog::start(const QString &path)
+{
+    finish();
+    m_lines.clear();
+    m_path = path;
+    m_rewrite = true;
+}
+
+void SendLog::append(const QString &line)
+{
+    m_lines.append(line);
+    if (m_path.isEmpty())
+        return;
+    if (!writeToFile(line)) {
+        // Ignored, as the log costs nothing but its file; the next line tries again
+        // from a fresh handle.
+        m_file.close();
+        m_rewrite = true;
+    }
+}
+
+void SendLog::finish()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+bool SendLog::writeToFile(const QString &line)
+{
+    if (m_rewrite) {
+        m_file.close();
+        m_file.setFileName(m_path);
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        QByteArray all;
+        for (const QString &l : std::as_const(m_lines))
+            all += encodedLine(l);
+        if (m_file.write(all) != all.size() || !m_file.flush())
+            return false;
+        m_rewrite = false;
+        return true;
+    }
+    if (!m_file.isOpen()) {
+        m_file.setFileName(m_path);
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+    }
+    const QByteArray bytes = encodedLine(line);
+    return m_file.write(bytes) == bytes.size() && m_file.flush();
+}
+
+} // namespace kolporta::delivery

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "delivery/SendLog.h"
+#include "settings/SmtpProfile.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace kolporta::delivery {
+
+class MailObject;
+class SendRunHost;
+class SmtpSession;
+
+// The values a run fixes when it starts, taken from the project (the window's controls).
+struct SendRunSettings
+{
+    int route = -1;        // 0 SMTP, k >= 1 mail program k - 1, -1 nothing selected
+    bool sendAsBcc = false;
+    QString batchSizeText = QStringLiteral("50");
+    QString body;          // the whole body text, lines joined by CR LF
+    bool htmlBody = false;
+    QStringList pictures;  // the pictures of an HTML body
+    QStringList files;     // the file attachments
+};
+
+struct SendRunResult
+{
+    enum class Status {
+        Finished,      // the route wrote "--- odesilani ukonceno ---"
+        NoRoute,       // route -1: nothing sent, nothing logged
+        ConnectFailed, // the SMTP connection did not open
+        Error,         // an error ended the run early; `error` holds its text
+        Busy,          // another run is going; this one did not start
+    };
+    Status status = Status::NoRoute;
+    QString error;
+};
+
+// One send run, in any of the four modes (SMTP or a mail program, BCC batches or one
+// message per address line). It reads and shows everything through a SendRunHost, writes
+// the dated send log, and gets its SMTP session from a factory so that a dry run or a test
+// can put its own in place of the socket client. All work is done on the calling thread;
+// run() returns when the run has ended. Only one run goes at a time in a process: the host
+// pumps events while it runs, and a run started from inside them is refused.
+class SendRun
+{
+public:
+    using SessionFactory
+        = std::function<std::unique_ptr<SmtpSession>(const settings::SmtpProfile &profile)>;
+
+    explicit SendRun(SendRunHost *host);
+    ~SendRun();
+    SendRun(const SendRun &) = delete;
+    SendRun &operator=(const SendRun &) = delete;
+
+    // Default: the SMTP client, its status lines going to the host.
+    void setSessionFactory(SessionFactory factory) { m_sessionFactory = std::move(factory); }
+    // The program's mail object; when none is set, a run on a mail-program route makes one
+    // from LoadMailPrograms(). Not owned.
+    void setMailObject(MailObject *mail) { m_mail = mail; }
+    // The clock that names the log file. Default: the local time.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // The folder of the log files (default: the Log folder of the home folder); an empty
+    // text writes no log file at all.
+    void setLogFolder(const QString &folder);
+
+    SendRunResult run(const SendRunSettings &settings);
+
+    static bool isRunning();
+    const SendLog &log() const { return m_log; }
+
+    // The batch size the text gives: a whole number, else 50; at least 1.
+    static int batchSizeFromText(const QString &text);
+
+    static const QString &busyText();
+
+private:
+    class Run;
+    SendRunHost *m_host;
+    SessionFactory m_sessionFactory;
+    MailObject *m_mail = nullptr;
+    std::function<QDateTime()> m_clock;
+    QString m_logFolder;
+    bool m_logFolderSet = false;
+    SendLog m_log;
+};
+
+} // namespace kolporta::delivery
