@@ -1,0 +1,1 @@
+kolporta_test(test_projectfile tst_ProjectFile.cpp LIBS kolporta_project)
