@@ -1,5 +1,7 @@
 #include "delivery/SendLog.h"
 
+#include <sys/stat.h>
+
 namespace kolporta::delivery {
 
 namespace {
@@ -19,7 +21,7 @@ SendLog::~SendLog()
 QString SendLog::pathFor(const QString &folder, const QDateTime &start)
 {
     return folder + QStringLiteral("/Kolporta ")
-           + start.toString(QStringLiteral("yyyy-MM-dd hh-mm-ss")) + QStringLiteral(".txt");
+        + start.toString(QStringLiteral("yyyy-MM-dd hh-mm-ss")) + QStringLiteral(".txt");
 }
 
 void SendLog::start(const QString &path)
@@ -49,6 +51,17 @@ void SendLog::finish()
         m_file.close();
 }
 
+// Whether the open file is still the one at m_path. A file removed or replaced under an open
+// handle takes every write without complaint, and the lines would be lost unseen.
+bool SendLog::fileStillInPlace() const
+{
+    struct stat open, named;
+    if (::fstat(m_file.handle(), &open) != 0
+        || ::stat(QFile::encodeName(m_path).constData(), &named) != 0)
+        return false;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 bool SendLog::writeToFile(const QString &line)
 {
     if (m_rewrite) {
@@ -59,7 +72,7 @@ bool SendLog::writeToFile(const QString &line)
         QByteArray all;
         for (const QString &l : std::as_const(m_lines))
             all += encodedLine(l);
-        if (m_file.write(all) != all.size() || !m_file.flush())
+        if (m_file.write(all) != all.size() || !m_file.flush() || !fileStillInPlace())
             return false;
         m_rewrite = false;
         return true;
@@ -70,7 +83,7 @@ bool SendLog::writeToFile(const QString &line)
             return false;
     }
     const QByteArray bytes = encodedLine(line);
-    return m_file.write(bytes) == bytes.size() && m_file.flush();
+    return m_file.write(bytes) == bytes.size() && m_file.flush() && fileStillInPlace();
 }
 
 } // namespace kolporta::delivery

@@ -40,6 +40,7 @@ public:
 
 private:
     bool writeToFile(const QString &line);
+    bool fileStillInPlace() const;
 
     QStringList m_lines;
     QString m_path;
