@@ -56,9 +56,10 @@ class SendRun::Run
 {
 public:
     Run(SendRun &owner, const SendRunSettings &settings)
-        : m_owner(owner), m_host(*owner.m_host), m_settings(settings)
-    {
-    }
+        : m_owner(owner)
+        , m_host(*owner.m_host)
+        , m_settings(settings)
+    { }
 
     SendRunResult execute();
 
@@ -79,15 +80,13 @@ private:
     {
         m_host.setProgressPosition(index);
         m_host.repaintProgress();
-        m_host.setTitle(QStringLiteral("%1: %2/%3")
-                            .arg(appTitle())
-                            .arg(index + 1)
-                            .arg(m_host.lineCount()));
+        m_host.setTitle(
+            QStringLiteral("%1: %2/%3").arg(appTitle()).arg(index + 1).arg(m_host.lineCount()));
     }
     void showSendError(const QString &error)
     {
-        m_host.showErrorBox(Text::SendError + error + QLatin1Char('\r') + Text::GoesOn,
-                            Text::ErrorCaption);
+        m_host.showErrorBox(
+            Text::SendError + error + QLatin1Char('\r') + Text::GoesOn, Text::ErrorCaption);
     }
     std::unique_ptr<compose::MimeMessage> buildMessage(const QString &toText);
 
@@ -123,8 +122,8 @@ SendRunResult SendRun::Run::execute()
 {
     // A. Start of every run.
     m_host.clearStatusLines();
-    const QString folder = m_owner.m_logFolderSet ? m_owner.m_logFolder
-                                                  : settings::HomeFolder::logFolder();
+    const QString folder
+        = m_owner.m_logFolderSet ? m_owner.m_logFolder : settings::HomeFolder::logFolder();
     const QDateTime now = m_owner.m_clock ? m_owner.m_clock() : QDateTime::currentDateTime();
     m_owner.m_log.start(folder.isEmpty() ? QString() : SendLog::pathFor(folder, now));
     m_batchSize = SendRun::batchSizeFromText(m_settings.batchSizeText);
@@ -141,8 +140,8 @@ SendRunResult SendRun::Run::execute()
     if (m_settings.route == 0) {
         finished = smtpRoute();
         result.status = finished ? SendRunResult::Status::Finished
-                        : m_connectFailed ? SendRunResult::Status::ConnectFailed
-                                          : SendRunResult::Status::Error;
+            : m_connectFailed    ? SendRunResult::Status::ConnectFailed
+                                 : SendRunResult::Status::Error;
     } else if (m_settings.route > 0) {
         finished = mailRoute();
         result.status = finished ? SendRunResult::Status::Finished : SendRunResult::Status::Error;
@@ -190,8 +189,8 @@ bool SendRun::Run::smtpRoute()
 
     settings::SmtpProfile profile;
     QString error;
-    if (!settings::LoadSmtpProfile(settings::HomeFolder::smtpIniPath(), m_host.profileName(),
-                                   &profile, &error))
+    if (!settings::LoadSmtpProfile(
+            settings::HomeFolder::smtpIniPath(), m_host.profileName(), &profile, &error))
         return fail(error);
     if (m_owner.m_sessionFactory)
         m_session = m_owner.m_sessionFactory(profile);
@@ -430,7 +429,9 @@ bool SendRun::Run::mailSingle(MailObject &mail)
     return true;
 }
 
-SendRun::SendRun(SendRunHost *host) : m_host(host) { }
+SendRun::SendRun(SendRunHost *host)
+    : m_host(host)
+{ }
 
 SendRun::~SendRun() = default;
 

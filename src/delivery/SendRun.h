@@ -19,23 +19,23 @@ class SmtpSession;
 // The values a run fixes when it starts, taken from the project (the window's controls).
 struct SendRunSettings
 {
-    int route = -1;        // 0 SMTP, k >= 1 mail program k - 1, -1 nothing selected
+    int route = -1; // 0 SMTP, k >= 1 mail program k - 1, -1 nothing selected
     bool sendAsBcc = false;
     QString batchSizeText = QStringLiteral("50");
-    QString body;          // the whole body text, lines joined by CR LF
+    QString body; // the whole body text, lines joined by CR LF
     bool htmlBody = false;
-    QStringList pictures;  // the pictures of an HTML body
-    QStringList files;     // the file attachments
+    QStringList pictures; // the pictures of an HTML body
+    QStringList files; // the file attachments
 };
 
 struct SendRunResult
 {
     enum class Status {
-        Finished,      // the route wrote "--- odesilani ukonceno ---"
-        NoRoute,       // route -1: nothing sent, nothing logged
+        Finished, // the route wrote "--- odesilani ukonceno ---"
+        NoRoute, // route -1: nothing sent, nothing logged
         ConnectFailed, // the SMTP connection did not open
-        Error,         // an error ended the run early; `error` holds its text
-        Busy,          // another run is going; this one did not start
+        Error, // an error ended the run early; `error` holds its text
+        Busy, // another run is going; this one did not start
     };
     Status status = Status::NoRoute;
     QString error;

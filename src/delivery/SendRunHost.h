@@ -18,8 +18,8 @@ public:
     virtual int lineCount() const = 0;
     // The address line at `index`, unchanged. An index past the current end reads as "".
     virtual QString addressLine(int index) const = 0;
-    virtual QString sender() const = 0;      // the sender field as typed
-    virtual QString subject() const = 0;     // the subject field as typed
+    virtual QString sender() const = 0; // the sender field as typed
+    virtual QString subject() const = 0; // the subject field as typed
     virtual QString profileName() const = 0; // the selected SMTP profile's text, "" for none
     virtual bool cancelRequested() const = 0;
     virtual void clearCancelRequested() = 0;
