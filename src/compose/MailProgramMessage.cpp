@@ -88,17 +88,32 @@ GMimeDataWrapper *wrapBytes(const QByteArray &bytes)
     return g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT);
 }
 
+// ASCII in lines of at most 998 characters, with LF line ends only (RFC 5322).
+bool fitsSevenBit(const QByteArray &bytes)
+{
+    qsizetype lineLength = 0;
+    for (char c : bytes) {
+        if (c == '\n') {
+            lineLength = 0;
+            continue;
+        }
+        if (uchar(c) >= 128 || c == '\r' || c == '\0' || ++lineLength > 998)
+            return false;
+    }
+    return true;
+}
+
 GMimePart *textPart(const char *subtype, const QByteArray &bytes, const QByteArray &charset)
 {
     GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
     Ref<GMimeDataWrapper> content(wrapBytes(bytes));
     g_mime_part_set_content(GMIME_PART(part), content.get());
     g_mime_text_part_set_charset(part, charset.constData());
-    // 7bit while the text allows it, else quoted-printable (or Base64 for text that is
-    // mostly 8-bit): no mail program on the way has to be 8-bit clean.
-    g_mime_part_set_content_encoding(
-            GMIME_PART(part),
-            g_mime_part_get_best_content_encoding(GMIME_PART(part), GMIME_ENCODING_CONSTRAINT_7BIT));
+    // 7bit while the text allows it, else quoted-printable, which keeps the text readable
+    // in the raw message; no mail program on the way has to be 8-bit clean.
+    g_mime_part_set_content_encoding(GMIME_PART(part),
+                                     fitsSevenBit(bytes) ? GMIME_CONTENT_ENCODING_7BIT
+                                                         : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
     return GMIME_PART(part);
 }
 

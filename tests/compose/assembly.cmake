@@ -1,1 +1,3 @@
 kolporta_test(tst_Konvert ${CMAKE_CURRENT_SOURCE_DIR}/tst_Konvert.cpp LIBS kolporta_compose)
+kolporta_test(tst_MessageAssembly ${CMAKE_CURRENT_SOURCE_DIR}/tst_MessageAssembly.cpp
+  LIBS kolporta_compose)

@@ -5,7 +5,7 @@ check a message with a parser independent of the one that wrote it:
   header Name: decoded value        every header of the top level, in order
   to display name|address            each mailbox of To, then of Bcc ("bcc ...")
   part DEPTH type; charset=..; cid=..; disposition=..; filename=..; encoding=..
-  text "decoded text"                after each text/* part, as a Python literal
+  text "decoded text"                after each text/* body part, as a Python literal
   data SIZE SHA256                   after each other leaf part, of its decoded bytes
   defect DESCRIPTION                 whatever the parser found wrong
 """
@@ -47,7 +47,7 @@ def walk(part, depth):
     if part.is_multipart():
         for child in part.iter_parts():
             walk(child, depth + 1)
-    elif part.get_content_maintype() == 'text':
+    elif part.get_content_maintype() == 'text' and part.get_content_disposition() != 'attachment':
         print('text ' + repr(part.get_content()))
     else:
         data = part.get_payload(decode=True)
