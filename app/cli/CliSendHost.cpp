@@ -1,0 +1,169 @@
+#include "CliSendHost.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace kolporta::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_cancel = 0;
+
+void onSignal(int)
+{
+    g_cancel = 1;
+    static const char note[] = "\nkolporta-cli: stopping after the current message "
+                               "(send the signal again to quit at once)\n";
+    // Only async-signal-safe calls here.
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, note, sizeof note - 1);
+}
+
+void writeOut(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString duration(qint64 seconds)
+{
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+CliSendHost::CliSendHost(QStringList lines, QString sender, QString subject, QString profile)
+    : m_lines(std::move(lines))
+    , m_sender(std::move(sender))
+    , m_subject(std::move(subject))
+    , m_profile(std::move(profile))
+{
+    m_clock.start();
+}
+
+CliSendHost::~CliSendHost()
+{
+    clearProgress();
+}
+
+void CliSendHost::installSignalHandlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // The second signal finds the default action again and ends the process; the send log
+    // is flushed line by line, so it still tells what went out.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+QString CliSendHost::addressLine(int index) const
+{
+    return index >= 0 && index < m_lines.size() ? m_lines.at(index) : QString();
+}
+
+bool CliSendHost::cancelRequested() const
+{
+    return g_cancel != 0;
+}
+
+void CliSendHost::moveCaretToLine(int index)
+{
+    ++m_done;
+    m_index = index;
+    drawProgress(false);
+}
+
+void CliSendHost::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+void CliSendHost::errorLine(const QString &text)
+{
+    clearProgress();
+    writeOut(stderr, text + QLatin1Char('\n'));
+    drawProgress(true);
+}
+
+void CliSendHost::showErrorBox(const QString &text, const QString &)
+{
+    // The box's carriage return (its line break on Windows) would overwrite the line on a
+    // terminal; a blank keeps the message on one line.
+    QString oneLine = text;
+    oneLine.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    errorLine(QStringLiteral("Chyba: ") + oneLine);
+}
+
+void CliSendHost::showGeneralError(const QString &text)
+{
+    showErrorBox(text, QString());
+}
+
+void CliSendHost::showProgressWindow()
+{
+    m_clock.restart();
+    m_done = 0;
+    m_index = -1;
+}
+
+void CliSendHost::closeProgressWindow()
+{
+    clearProgress();
+    m_showProgress = false;
+}
+
+void CliSendHost::statusLine(const QString &line)
+{
+    errorLine(line);
+}
+
+void CliSendHost::sendLogLine(const QString &line)
+{
+    writeOut(stdout, line + QLatin1Char('\n'));
+}
+
+void CliSendHost::drawProgress(bool force)
+{
+    if (!m_showProgress || m_index < 0)
+        return;
+    const qint64 now = m_clock.elapsed();
+    if (!force && m_lastDraw >= 0 && now - m_lastDraw < 200)
+        return;
+    m_lastDraw = now;
+    const int total = lineCount();
+    const double seconds = now / 1000.0;
+    const double rate = seconds > 0 ? m_done / seconds : 0;
+    // Time left from the pace through the list, blank lines included.
+    const double linesPerSecond = seconds > 0 ? (m_index + 1) / seconds : 0;
+    const int left = qMax(0, total - (m_index + 1));
+    const QString eta
+        = linesPerSecond > 0 ? duration(qint64(left / linesPerSecond + 0.5)) : QStringLiteral("?");
+    writeOut(stderr,
+        QStringLiteral("\r%1/%2 lines  %3 addresses  %4/s  ETA %5\x1b[K")
+            .arg(m_index + 1)
+            .arg(total)
+            .arg(m_done)
+            .arg(rate, 0, 'f', 1)
+            .arg(eta));
+    m_progressShown = true;
+}
+
+void CliSendHost::clearProgress()
+{
+    if (!m_progressShown)
+        return;
+    writeOut(stderr, QStringLiteral("\r\x1b[K"));
+    m_progressShown = false;
+}
+
+} // namespace kolporta::cli

@@ -1,0 +1,595 @@
+// The send run's control flow on the SMTP route, against a scripted session: which lines are
+// sent, in which transactions, what the log says, where a cancel takes effect.
+
+#include "SendRunFixtures.h"
+#include "TestSupport.h"
+
+#include "delivery/SendRun.h"
+#include "settings/HomeFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace kolporta;
+using namespace kolporta::delivery;
+using kolporta::test::RecordingHost;
+using kolporta::test::ScriptedSession;
+
+namespace {
+
+const QString kFrom = QStringLiteral("Odesilatel <from@example.cz>");
+const QString kFromAddr = QStringLiteral("from@example.cz");
+const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
+
+QString logPath()
+{
+    return settings::HomeFolder::logFolder() + QStringLiteral("/Kolporta 2026-03-04 05-06-07.txt");
+}
+
+QByteArray crlf(const QStringList &lines)
+{
+    QByteArray out;
+    for (const QString &l : lines)
+        out += l.toUtf8() + "\r\n";
+    return out;
+}
+
+QSet<QString> toSet(const QStringList &l)
+{
+    return QSet<QString>(l.begin(), l.end());
+}
+
+QSet<int> intSet(const QString &text)
+{
+    QSet<int> out;
+    for (const QString &s : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out.insert(s.toInt());
+    return out;
+}
+
+struct Outcome
+{
+    SendRunResult result;
+    QStringList transcript;
+};
+
+Outcome runSmtp(
+    RecordingHost &host, const SendRunSettings &settings, const ScriptedSession::Script &script)
+{
+    Outcome out;
+    SendRun run(&host);
+    run.setClock([] { return kStart; });
+    run.setSessionFactory([&](const settings::SmtpProfile &) {
+        return std::make_unique<ScriptedSession>(script, &out.transcript);
+    });
+    out.result = run.run(settings);
+    return out;
+}
+
+// Step H ran: whatever ended the run, the window is back to rest.
+void verifyEnded(const RecordingHost &host)
+{
+    QVERIFY(!host.titles.isEmpty());
+    QCOMPARE(host.titles.last(), QStringLiteral("Kolporta"));
+    QCOMPARE(host.progressMaximum, 0);
+    QVERIFY(!host.progressWindowOpen);
+    QVERIFY(!host.busy);
+}
+
+} // namespace
+
+class TestSendRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QDir().mkpath(settings::HomeFolder::logFolder()); }
+    void init() { ScriptedSession::sharedMessages().clear(); }
+
+    void batchSize_data();
+    void batchSize();
+    void smtpBcc_data();
+    void smtpBcc();
+    void smtpSingle_data();
+    void smtpSingle();
+    void connectFails_data();
+    void connectFails();
+    void messageHeaders_data();
+    void messageHeaders();
+    void unreadableAttachment_data();
+    void unreadableAttachment();
+    void listEditedDuringRun();
+    void noRouteWritesNoFile();
+    void sameSecondReplacesLog();
+    void secondRunIsRefused();
+};
+
+void TestSendRun::batchSize_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("size");
+    QTest::newRow("letters") << QStringLiteral("abc") << 50;
+    QTest::newRow("empty") << QString() << 50;
+    QTest::newRow("trailing blank") << QStringLiteral("7 ") << 50;
+    QTest::newRow("seven") << QStringLiteral("7") << 7;
+    QTest::newRow("leading blank") << QStringLiteral(" 7") << 7;
+    QTest::newRow("plus sign") << QStringLiteral("+12") << 12;
+    QTest::newRow("zero") << QStringLiteral("0") << 1;
+    QTest::newRow("negative") << QStringLiteral("-4") << 1;
+    QTest::newRow("digits then letter") << QStringLiteral("5x") << 50;
+    QTest::newRow("too large") << QStringLiteral("99999999999") << 50;
+    QTest::newRow("int max") << QStringLiteral("2147483647") << 2147483647;
+    QTest::newRow("sign only") << QStringLiteral("-") << 50;
+    QTest::newRow("decimal") << QStringLiteral("2.5") << 50;
+}
+
+void TestSendRun::batchSize()
+{
+    QFETCH(QString, text);
+    QFETCH(int, size);
+    QCOMPARE(SendRun::batchSizeFromText(text), size);
+}
+
+// Columns shared by the two SMTP tables.
+static void smtpColumns()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("batch");
+    QTest::addColumn<QStringList>("refusedRcpt");
+    QTest::addColumn<QString>("refusedMail"); // MAIL FROM calls refused, "1,3"
+    QTest::addColumn<QStringList>("data"); // DATA results in turn
+    QTest::addColumn<int>("cancelAtRead");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("transcript");
+    QTest::addColumn<QStringList>("boxes");
+}
+
+void TestSendRun::smtpBcc_data()
+{
+    smtpColumns();
+    const QString head2 = QStringLiteral("Odesilani pres SMTP - BCC kopie po 2");
+    const QString head50 = QStringLiteral("Odesilani pres SMTP - BCC kopie po 50");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    const QString mail = QStringLiteral("MAIL ") + kFromAddr;
+    const QString a = QStringLiteral("Anna <a@x.cz>"), b = QStringLiteral("b@x.cz"),
+                  c = QStringLiteral("  Cyril <c@x.cz> pozn."), d = QStringLiteral("d@x.cz");
+
+    QTest::newRow("worked example: A, empty, star, B, C in batches of 2")
+        << QStringList {a, QString(), QStringLiteral("*"), b, c} << QStringLiteral("2")
+        << QStringList() << QString() << QStringList() << -1
+        << QStringList {head2, a, b, sent, c, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
+               QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("exact multiple: second batch goes after the loop")
+        << QStringList {a, b, c, d} << QStringLiteral("2") << QStringList() << QString()
+        << QStringList() << -1 << QStringList {head2, a, b, sent, c, d, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
+               QStringLiteral("RCPT c@x.cz"), QStringLiteral("RCPT d@x.cz"), QStringLiteral("DATA"),
+               QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("text batch size gives 50; blank-only lines and star send nothing more")
+        << QStringList {QStringLiteral(" \t"), QStringLiteral("*"), a} << QStringLiteral("7 ")
+        << QStringList() << QString() << QStringList() << -1 << QStringList {head50, a, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("a starred line with an address is sent to in BCC mode")
+        << QStringList {QStringLiteral("*Jan <j@x.cz>")} << QStringLiteral("50") << QStringList()
+        << QString() << QStringList() << -1
+        << QStringList {head50, QStringLiteral("*Jan <j@x.cz>"), sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT j@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("refused address still counts toward the batch")
+        << QStringList {a, b, c} << QStringLiteral("2") << QStringList {b} << QString()
+        << QStringList() << -1
+        << QStringList {head2, a, QStringLiteral("!!! b@x.cz  Chyba - adresa odmítnuta serverem"),
+               sent, c, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
+               QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("refused sender is logged and the run goes on")
+        << QStringList {a, b} << QStringLiteral("1") << QStringList() << QStringLiteral("1")
+        << QStringList() << -1
+        << QStringList {QStringLiteral("Odesilani pres SMTP - BCC kopie po 1"),
+               QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"), a,
+               sent, b, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
+               QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("data refused: logged, no reopen")
+        << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
+        << QStringList {QStringLiteral("refuse")} << -1
+        << QStringList {QStringLiteral("Odesilani pres SMTP - BCC kopie po 1"), a,
+               QStringLiteral("!!! Chyba při odesílání"), b, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
+               QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("error raised in data: logged, box, reopen, next batch goes")
+        << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
+        << QStringList {QStringLiteral("error:Spojení ztraceno")} << -1
+        << QStringList {QStringLiteral("Odesilani pres SMTP - BCC kopie po 1"), a,
+               QStringLiteral("!!! Chyba při odesílání: Spojení ztraceno"), b, sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close"), QStringLiteral("open"), mail,
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Spojení ztraceno\r"
+                                       "Odesílání dalších zpráv bude pokračovat")};
+    QTest::newRow("cancel still sends the batch collected so far")
+        << QStringList {a, b, c, d} << QStringLiteral("50") << QStringList() << QString()
+        << QStringList() << 1
+        << QStringList {head50, a, b, QStringLiteral("!!! odesilani preruseno uzivatelem"), sent,
+               end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("cancel pressed on a blank line is seen after the next address")
+        << QStringList {a, QString(), b, c} << QStringLiteral("50") << QStringList() << QString()
+        << QStringList() << 1
+        << QStringList {head50, a, b, QStringLiteral("!!! odesilani preruseno uzivatelem"), sent,
+               end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("cancel on a star line is polled there")
+        << QStringList {a, QStringLiteral("*"), b} << QStringLiteral("50") << QStringList()
+        << QString() << QStringList() << 1
+        << QStringList {head50, a, QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+    QTest::newRow("cancel on the first line of a new batch: full batch sent, no empty one")
+        << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString() << QStringList()
+        << 0
+        << QStringList {QStringLiteral("Odesilani pres SMTP - BCC kopie po 1"), a,
+               QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close")}
+        << QStringList();
+}
+
+static void runSmtpRow(bool bcc)
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QString, batch);
+    QFETCH(QStringList, refusedRcpt);
+    QFETCH(QString, refusedMail);
+    QFETCH(QStringList, data);
+    QFETCH(int, cancelAtRead);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, transcript);
+    QFETCH(QStringList, boxes);
+
+    RecordingHost host;
+    host.lines = lines;
+    host.from = kFrom;
+    host.cancelAtRead = cancelAtRead;
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.batchSizeText = batch;
+    settings.body = QStringLiteral("Dobrý den,\r\nzpráva pro %TO%.");
+    ScriptedSession::Script script;
+    script.refusedRcpt = toSet(refusedRcpt);
+    script.refusedMailFrom = intSet(refusedMail);
+    script.data = data;
+
+    const Outcome out = runSmtp(host, settings, script);
+    QCOMPARE(out.transcript, transcript);
+    QCOMPARE(host.logLines, log);
+    QCOMPARE(host.boxes, boxes);
+    QCOMPARE(out.result.status, SendRunResult::Status::Finished);
+    QVERIFY(host.generalErrors.isEmpty());
+    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    verifyEnded(host);
+}
+
+void TestSendRun::smtpBcc()
+{
+    runSmtpRow(true);
+}
+
+void TestSendRun::smtpSingle_data()
+{
+    smtpColumns();
+    const QString head = QStringLiteral("Odesilani pres SMTP - individualne");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    const QString mail = QStringLiteral("MAIL ") + kFromAddr;
+    const QString cancelled = QStringLiteral("!!! odesilani preruseno uzivatelem");
+    const QString a = QStringLiteral("Anna <a@x.cz>"), b = QStringLiteral(" b@x.cz "),
+                  c = QStringLiteral("*Cyril <c@x.cz>");
+    const QString open = QStringLiteral("open"), close = QStringLiteral("close"),
+                  data = QStringLiteral("DATA"), ra = QStringLiteral("RCPT a@x.cz"),
+                  rb = QStringLiteral("RCPT b@x.cz"), rc = QStringLiteral("RCPT c@x.cz");
+
+    QTest::newRow("each line its own transaction; blank skipped; star line sent")
+        << QStringList {a, QStringLiteral("   "), b, c} << QStringLiteral("2") << QStringList()
+        << QString() << QStringList() << -1 << QStringList {head, a, b, c, end}
+        << QStringList {open, mail, ra, data, mail, rb, data, mail, rc, data, close}
+        << QStringList();
+    QTest::newRow("refused address: logged, reopened, next line")
+        << QStringList {a, b} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
+        << QStringList() << -1
+        << QStringList {head,
+               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
+        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList();
+    QTest::newRow("refused data: logged, reopened")
+        << QStringList {a, b} << QString() << QStringList() << QString()
+        << QStringList {QStringLiteral("refuse")} << -1
+        << QStringList {head, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
+               end}
+        << QStringList {open, mail, ra, data, close, open, mail, rb, data, close} << QStringList();
+    QTest::newRow("refused sender: logged, connection kept, no recipient given")
+        << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
+        << -1
+        << QStringList {head,
+               QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"), b,
+               end}
+        << QStringList {open, mail, mail, rb, data, close} << QStringList();
+    QTest::newRow("error raised in data: logged with the line, box, no reopen")
+        << QStringList {a, b} << QString() << QStringList() << QString()
+        << QStringList {QStringLiteral("error:Vypršel čas")} << -1
+        << QStringList {head, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání: Vypršel čas"),
+               b, end}
+        << QStringList {open, mail, ra, data, mail, rb, data, close}
+        << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Vypršel čas\r"
+                                       "Odesílání dalších zpráv bude pokračovat")};
+    QTest::newRow("cancel is seen after the message of that line")
+        << QStringList {a, b, c} << QString() << QStringList() << QString() << QStringList() << 1
+        << QStringList {head, a, b, cancelled, end}
+        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList();
+    QTest::newRow("cancel pressed on a blank line is seen after the next message")
+        << QStringList {a, QString(), b, c} << QString() << QStringList() << QString()
+        << QStringList() << 1 << QStringList {head, a, b, cancelled, end}
+        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList();
+    QTest::newRow("no poll after a refused address")
+        << QStringList {a, b, c} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
+        << QStringList() << 0
+        << QStringList {head,
+               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, cancelled,
+               end}
+        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList();
+    QTest::newRow("poll after a refused sender")
+        << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
+        << 0
+        << QStringList {head,
+               QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"),
+               cancelled, end}
+        << QStringList {open, mail, close} << QStringList();
+}
+
+void TestSendRun::smtpSingle()
+{
+    runSmtpRow(false);
+}
+
+void TestSendRun::connectFails_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::newRow("bcc") << true;
+    QTest::newRow("one by one") << false;
+}
+
+void TestSendRun::connectFails()
+{
+    QFETCH(bool, bcc);
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")};
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    ScriptedSession::Script script;
+    script.opens = {false};
+    const Outcome out = runSmtp(host, settings, script);
+
+    const QStringList log {QStringLiteral("!!! Nepodařilo se připojit k SMTP serveru")};
+    QCOMPARE(out.result.status, SendRunResult::Status::ConnectFailed);
+    QCOMPARE(out.transcript, QStringList {QStringLiteral("open")});
+    QCOMPARE(host.logLines, log);
+    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    QCOMPARE(
+        host.boxes, QStringList {QStringLiteral("Chyba|Nepodařilo se připojit k SMTP serveru")});
+    QVERIFY(host.generalErrors.isEmpty());
+    verifyEnded(host);
+}
+
+void TestSendRun::messageHeaders_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("toHeader");
+    QTest::addColumn<QByteArray>("bodyText");
+
+    // One by one: To is the bare address, while %TO% gets the line untouched.
+    QTest::newRow("one by one") << false << QStringLiteral("Bob  <bob@x.cz> pozn.")
+                                << QByteArray("To: bob@x.cz")
+                                << QByteArray("Hi Bob  <bob@x.cz> pozn. from f@x.cz");
+    // BCC: the recipients appear in no header; To names the sender; %TO% is empty.
+    QTest::newRow("bcc") << true << QStringLiteral("Bob <bob@x.cz>") << QByteArray("To: f@x.cz")
+                         << QByteArray("Hi  from f@x.cz");
+}
+
+void TestSendRun::messageHeaders()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, toHeader);
+    QFETCH(QByteArray, bodyText);
+
+    RecordingHost host;
+    host.lines = QStringList {line};
+    host.from = QStringLiteral("f@x.cz");
+    host.subj = QStringLiteral("S %TO%");
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.body = QStringLiteral("Hi %TO% from %FROM%");
+    const Outcome out = runSmtp(host, settings, {});
+    QCOMPARE(out.result.status, SendRunResult::Status::Finished);
+    QCOMPARE(ScriptedSession::sharedMessages().size(), 1);
+    const QList<QByteArray> &msg = ScriptedSession::sharedMessages().first();
+    QVERIFY(msg.contains(toHeader));
+    QVERIFY(msg.contains(QByteArray("Subject: S %TO%")));
+    QVERIFY(msg.contains(bodyText));
+    for (const QByteArray &l : msg)
+        QVERIFY2(!l.contains("bob@x.cz") || l == bodyText || l == toHeader, l.constData());
+}
+
+void TestSendRun::unreadableAttachment_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<int>("breakAtRead"); // the file becomes unreadable when this line is read
+    QTest::addColumn<QStringList>("sentBefore");
+    QTest::addColumn<QStringList>("transcript");
+
+    const QString mail = QStringLiteral("MAIL from@example.cz");
+    QTest::newRow("bcc: message built once, before any address")
+        << true << -2 << QStringList()
+        << QStringList {QStringLiteral("open"), QStringLiteral("close")};
+    QTest::newRow("one by one: the second message fails, the first stays sent")
+        << false << 1 << QStringList {QStringLiteral("a@x.cz")}
+        << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
+               QStringLiteral("DATA"), QStringLiteral("close")};
+}
+
+void TestSendRun::unreadableAttachment()
+{
+    QFETCH(bool, bcc);
+    QFETCH(int, breakAtRead);
+    QFETCH(QStringList, sentBefore);
+    QFETCH(QStringList, transcript);
+
+    const QString file = test::homePath() + QStringLiteral("/priloha.pdf");
+    test::writeBytes(file, "%PDF-1.4\n");
+    if (breakAtRead == -2)
+        QFile::remove(file);
+
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")};
+    host.onRead = [&](int index) {
+        if (index == breakAtRead)
+            QFile::remove(file);
+    };
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.body = QStringLiteral("text");
+    settings.files = QStringList {file};
+    const Outcome out = runSmtp(host, settings, {});
+
+    QCOMPARE(out.result.status, SendRunResult::Status::Error);
+    QVERIFY(out.result.error.contains(QStringLiteral("priloha.pdf")));
+    QCOMPARE(out.transcript, transcript);
+    QCOMPARE(host.generalErrors, QStringList {out.result.error});
+    // The log names what went and why the run stopped; it has no end line.
+    QStringList log {bcc ? QStringLiteral("Odesilani pres SMTP - BCC kopie po 50")
+                         : QStringLiteral("Odesilani pres SMTP - individualne")};
+    log += sentBefore;
+    log += QStringLiteral("!!! ") + out.result.error;
+    QCOMPARE(host.logLines, log);
+    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    verifyEnded(host);
+}
+
+void TestSendRun::listEditedDuringRun()
+{
+    // Lines added during the run are not sent but count in the title; lines cut off read as
+    // empty and are skipped.
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+        QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz")};
+    host.onRead = [&](int index) {
+        if (index == 0)
+            host.lines.append(QStringLiteral("new@x.cz"));
+        if (index == 1)
+            host.lines = host.lines.mid(0, 2)
+                + QStringList {QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z")};
+        if (index == 2)
+            host.lines = host.lines.mid(0, 2);
+    };
+    SendRunSettings settings;
+    settings.route = 0;
+    const Outcome out = runSmtp(host, settings, {});
+    QCOMPARE(out.result.status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines,
+        (QStringList {QStringLiteral("Odesilani pres SMTP - individualne"),
+            QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+            QStringLiteral("--- odesilani ukonceno ---")}));
+    QCOMPARE(host.titles,
+        (QStringList {QStringLiteral("Kolporta: 1/4"), QStringLiteral("Kolporta: 2/5"),
+            QStringLiteral("Kolporta: 3/5"), QStringLiteral("Kolporta: 4/2"),
+            QStringLiteral("Kolporta")}));
+    QCOMPARE(host.carets, (QList<int> {0, 1}));
+}
+
+void TestSendRun::noRouteWritesNoFile()
+{
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz")};
+    SendRunSettings settings;
+    settings.route = -1;
+    QFile::remove(logPath());
+    const Outcome out = runSmtp(host, settings, {});
+    QCOMPARE(out.result.status, SendRunResult::Status::NoRoute);
+    QVERIFY(out.transcript.isEmpty());
+    QVERIFY(host.logLines.isEmpty());
+    QVERIFY(!QFile::exists(logPath()));
+    verifyEnded(host);
+}
+
+void TestSendRun::sameSecondReplacesLog()
+{
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")};
+    SendRunSettings settings;
+    settings.route = 0;
+    runSmtp(host, settings, {});
+    host.lines = QStringList {QStringLiteral("c@x.cz")};
+    host.logLines.clear();
+    settings.sendAsBcc = true;
+    runSmtp(host, settings, {});
+    const QStringList second {QStringLiteral("Odesilani pres SMTP - BCC kopie po 50"),
+        QStringLiteral("c@x.cz"), QStringLiteral("--- odeslano ---"),
+        QStringLiteral("--- odesilani ukonceno ---")};
+    QCOMPARE(host.logLines, second);
+    QCOMPARE(test::readBytes(logPath()), crlf(second));
+}
+
+void TestSendRun::secondRunIsRefused()
+{
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")};
+    SendRunSettings settings;
+    settings.route = 0;
+    SendRunResult inner;
+    QStringList innerTranscript;
+    RecordingHost innerHost;
+    innerHost.lines = QStringList {QStringLiteral("z@x.cz")};
+    host.onPump = [&] {
+        if (host.pumps != 1)
+            return;
+        SendRun again(&innerHost);
+        again.setSessionFactory([&](const settings::SmtpProfile &) {
+            return std::make_unique<ScriptedSession>(ScriptedSession::Script(), &innerTranscript);
+        });
+        inner = again.run(settings);
+    };
+    const Outcome out = runSmtp(host, settings, {});
+    QCOMPARE(inner.status, SendRunResult::Status::Busy);
+    QVERIFY(innerTranscript.isEmpty());
+    QVERIFY(innerHost.titles.isEmpty());
+    QCOMPARE(out.result.status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines.size(), 4);
+    QVERIFY(!SendRun::isRunning());
+}
+
+QTEST_GUILESS_MAIN(TestSendRun)
+#include "tst_SendRun.moc"
