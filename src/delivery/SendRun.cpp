@@ -4,6 +4,7 @@
 #include "compose/MimeMessage.h"
 #include "delivery/MailObject.h"
 #include "delivery/SendRunHost.h"
+#include "delivery/SmtpClient.h"
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
@@ -192,8 +193,15 @@ bool SendRun::Run::smtpRoute()
     if (!settings::LoadSmtpProfile(
             settings::HomeFolder::smtpIniPath(), m_host.profileName(), &profile, &error))
         return fail(error);
-    if (m_owner.m_sessionFactory)
+    if (m_owner.m_sessionFactory) {
         m_session = m_owner.m_sessionFactory(profile);
+    } else {
+        auto client = std::make_unique<SmtpClient>(profile);
+        SendRunHost *host = &m_host;
+        QObject::connect(client.get(), &SmtpClient::statusLine, client.get(),
+            [host](const QString &line) { host->statusLine(line); });
+        m_session = std::move(client);
+    }
     if (!m_session || !m_session->open()) {
         m_session.reset();
         m_connectFailed = true;

@@ -58,7 +58,7 @@ public:
     SendRun(const SendRun &) = delete;
     SendRun &operator=(const SendRun &) = delete;
 
-    // Default: the SMTP client, its status lines going to the host.
+    // Default: the SMTP client (SmtpClient), its status lines going to the host.
     void setSessionFactory(SessionFactory factory) { m_sessionFactory = std::move(factory); }
     // The program's mail object; when none is set, a run on a mail-program route makes one
     // from LoadMailPrograms(). Not owned.

@@ -1,0 +1,599 @@
+// kolporta-cli send and export, end to end: the program is run as a user runs it, on real
+// project files, against a scripted SMTP server, a real aiosmtpd, a recording mail program
+// and msmtp.
+
+#include "AiosmtpdServer.h"
+#include "FakeSmtpServer.h"
+#include "TestSupport.h"
+
+#include "project/ProjectFile.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+#include <QUuid>
+
+#include <csignal>
+#include <functional>
+
+using namespace kolporta;
+using kolporta::test::AiosmtpdServer;
+using kolporta::test::FakeSmtpServer;
+
+namespace {
+
+const QString kCli = QStringLiteral(KOLPORTA_BUILD_DIR "/app/cli/kolporta-cli");
+const QString kRecorder = QStringLiteral(KOLPORTA_TEST_DATA "/run-mail-program");
+const QString kFrom = QStringLiteral("Odesílatel <from@example.cz>");
+
+struct Result
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// A home folder of its own for one case.
+QString newHome()
+{
+    const QString dir = test::homePath() + QStringLiteral("/case-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+Result runCli(const QStringList &args, const QProcessEnvironment &env = {},
+    const std::function<void(QProcess &)> &whileRunning = {})
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const QString &k : env.keys())
+        e.insert(k, env.value(k));
+    p.setProcessEnvironment(e);
+    p.start(kCli, args);
+    Result r;
+    if (!p.waitForStarted(10000))
+        return r;
+    if (whileRunning)
+        whileRunning(p);
+    p.waitForFinished(60000);
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+project::Project baseProject(const QStringList &lines, bool bcc, const QString &mailer)
+{
+    project::Project p;
+    p.addressList = lines;
+    p.subject = QStringLiteral("Zkouška %SUBJECT%");
+    p.from = kFrom;
+    p.text = QStringList {QStringLiteral("Dobrý den, %TO%."), QStringLiteral("Od: %FROM%")};
+    p.mailer = mailer;
+    p.smtpServer = QStringLiteral("test");
+    p.sendAsBcc = bcc;
+    p.bccMaxCount = QStringLiteral("2");
+    return p;
+}
+
+QString saveProject(const QString &home, const project::Project &p)
+{
+    const QString path = home + QStringLiteral("/project.kpj");
+    QString error;
+    if (!project::SaveProject(path, p, &error))
+        qFatal("%s", qPrintable(error));
+    return path;
+}
+
+void writeSmtpIni(
+    const QString &home, const QString &host, const QString &port, int timeoutSeconds = 5)
+{
+    test::writeBytes(home + QStringLiteral("/smtp.ini"),
+        QStringLiteral("[test]\r\nServer=%1\r\nPort=%2\r\nTimeout=%3\r\n")
+            .arg(host, port)
+            .arg(timeoutSeconds)
+            .toUtf8());
+}
+
+void writeMailClients(const QString &home, const QString &command)
+{
+    test::writeBytes(home + QStringLiteral("/mailclients.ini"),
+        QStringLiteral("[Rec]\r\nCommand=%1\r\n").arg(command).toUtf8());
+}
+
+QStringList outLines(const QByteArray &out)
+{
+    QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// The one log file of the home folder.
+QByteArray logFile(const QString &home)
+{
+    const QDir dir(home + QStringLiteral("/Log"));
+    const QStringList files = dir.entryList({QStringLiteral("Kolporta *.txt")}, QDir::Files);
+    if (files.size() != 1)
+        return "(" + QByteArray::number(files.size()) + " log files)";
+    return test::readBytes(dir.filePath(files.first()));
+}
+
+QByteArray crlf(const QStringList &lines)
+{
+    QByteArray out;
+    for (const QString &l : lines)
+        out += l.toUtf8() + "\r\n";
+    return out;
+}
+
+// The header line `name` of a message, without its line end.
+QByteArray headerLine(const QByteArray &message, const QByteArray &name)
+{
+    const QByteArray head = message.left(message.indexOf("\r\n\r\n"));
+    for (const QByteArray &line : head.split('\n')) {
+        if (line.startsWith(name + ": "))
+            return line.chopped(line.endsWith('\r') ? 1 : 0);
+    }
+    return {};
+}
+
+} // namespace
+
+class TestCliSend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void smtpStages_data();
+    void smtpStages();
+    void unreachableServer();
+    void aiosmtpd_data();
+    void aiosmtpd();
+    void mailProgram_data();
+    void mailProgram();
+    void msmtp();
+    void signalCancels();
+    void exportWritesMessages_data();
+    void exportWritesMessages();
+    void exportKeepsEarlierExport();
+};
+
+void TestCliSend::usage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outText");
+    QTest::addColumn<QString>("errText");
+
+    QTest::newRow("send help") << QStringList {QStringLiteral("send"), QStringLiteral("--help")}
+                               << 0 << QStringLiteral("Usage: kolporta-cli [--home DIR] send")
+                               << QString();
+    QTest::newRow("export help") << QStringList {QStringLiteral("export"), QStringLiteral("-h")}
+                                 << 0 << QStringLiteral("--to DIR") << QString();
+    QTest::newRow("send without project") << QStringList {QStringLiteral("send")} << 2 << QString()
+                                          << QStringLiteral("PROJECT is missing");
+    QTest::newRow("unknown option")
+        << QStringList {QStringLiteral("send"), QStringLiteral("p.kpj"), QStringLiteral("--fast")}
+        << 2 << QString() << QStringLiteral("unknown option --fast");
+    QTest::newRow("two projects") << QStringList {QStringLiteral("send"), QStringLiteral("a.kpj"),
+        QStringLiteral("b.kpj")} << 2
+                                  << QString() << QStringLiteral("one PROJECT expected");
+    QTest::newRow("missing project file")
+        << QStringList {QStringLiteral("send"), QStringLiteral("/nonexistent/x.kpj")} << 2
+        << QString() << QStringLiteral("/nonexistent/x.kpj");
+    QTest::newRow("export without --to")
+        << QStringList {QStringLiteral("export"), QStringLiteral("p.kpj")} << 2 << QString()
+        << QStringLiteral("--to DIR is missing");
+    QTest::newRow("--home without folder")
+        << QStringList {QStringLiteral("send"), QStringLiteral("p.kpj"), QStringLiteral("--home")}
+        << 2 << QString() << QStringLiteral("--home needs a folder");
+}
+
+void TestCliSend::usage()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outText);
+    QFETCH(QString, errText);
+    const QString home = newHome();
+    const Result r = runCli(QStringList {QStringLiteral("--home"), home} + args);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(r.out).contains(outText), r.out.constData());
+    QVERIFY2(QString::fromUtf8(r.err).contains(errText), r.err.constData());
+    if (exitCode == 2)
+        QVERIFY(r.out.isEmpty());
+    // Nothing was sent, so no log file was written.
+    QVERIFY(QDir(home + QStringLiteral("/Log")).entryList(QDir::Files).isEmpty());
+}
+
+void TestCliSend::smtpStages_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QByteArray>("verb"); // where the server misbehaves ...
+    QTest::addColumn<QString>("action"); // ... how: "drop" or a reply
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<int>("messages"); // messages whose data reached the server
+    QTest::addColumn<int>("connections");
+
+    const QString single = QStringLiteral("Odesilani pres SMTP - individualne");
+    const QString batches = QStringLiteral("Odesilani pres SMTP - BCC kopie po 2");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    const QString a = QStringLiteral("Anna <a@x.cz>"), b = QStringLiteral("b@x.cz");
+    const QString noConnect = QStringLiteral("!!! Nepodařilo se připojit k SMTP serveru");
+    const QString fromRefused
+        = QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM");
+
+    QTest::newRow("all well, one by one")
+        << false << QByteArray() << QString() << 0 << QStringList {single, a, b, end} << 2 << 1;
+    QTest::newRow("all well, bcc") << true << QByteArray() << QString() << 0
+                                   << QStringList {batches, a, b, sent, end} << 1 << 1;
+    QTest::newRow("drop at greeting") << false << QByteArray("GREETING") << QStringLiteral("drop")
+                                      << 1 << QStringList {noConnect} << 0 << 1;
+    QTest::newRow("greeting refused")
+        << true << QByteArray("GREETING") << QStringLiteral("554 go away") << 1
+        << QStringList {noConnect} << 0 << 1;
+    QTest::newRow("drop at EHLO") << false << QByteArray("EHLO") << QStringLiteral("drop") << 1
+                                  << QStringList {noConnect} << 0 << 1;
+    // The connection is not reopened after a refused sender, so a dead one stays dead.
+    QTest::newRow("drop at MAIL, one by one")
+        << false << QByteArray("MAIL") << QStringLiteral("drop") << 0
+        << QStringList {single, fromRefused, fromRefused, end} << 0 << 1;
+    QTest::newRow("sender refused, one by one")
+        << false << QByteArray("MAIL") << QStringLiteral("553 sender rejected") << 0
+        << QStringList {single, fromRefused, b, end} << 1 << 1;
+    QTest::newRow("drop at RCPT, one by one: reopened")
+        << false << QByteArray("RCPT") << QStringLiteral("drop") << 0
+        << QStringList {single,
+               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
+        << 1 << 2;
+    QTest::newRow("address refused with 251, one by one: reopened")
+        << false << QByteArray("RCPT") << QStringLiteral("251 will forward") << 0
+        << QStringList {single,
+               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
+        << 1 << 2;
+    QTest::newRow("address refused, bcc: batch goes without it")
+        << true << QByteArray("RCPT") << QStringLiteral("550 no such user") << 0
+        << QStringList {batches,
+               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, sent, end}
+        << 1 << 1;
+    QTest::newRow("drop at DATA, one by one: reopened")
+        << false << QByteArray("DATA") << QStringLiteral("drop") << 0
+        << QStringList {single, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
+               end}
+        << 1 << 2;
+    QTest::newRow("data refused at the end, one by one: reopened")
+        << false << QByteArray(".") << QStringLiteral("554 spam") << 0
+        << QStringList {single, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
+               end}
+        << 2 << 2;
+    QTest::newRow("drop after the data, bcc")
+        << true << QByteArray(".") << QStringLiteral("drop") << 0
+        << QStringList {batches, a, b, QStringLiteral("!!! Chyba při odesílání"), end} << 1 << 1;
+    QTest::newRow("drop at QUIT: everything already went")
+        << false << QByteArray("QUIT") << QStringLiteral("drop") << 0
+        << QStringList {single, a, b, end} << 2 << 1;
+}
+
+void TestCliSend::smtpStages()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QByteArray, verb);
+    QFETCH(QString, action);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, log);
+    QFETCH(int, messages);
+    QFETCH(int, connections);
+
+    FakeSmtpServer server;
+    if (action == QLatin1String("drop"))
+        server.setFault(verb, FakeSmtpServer::Fault::Drop);
+    else if (!action.isEmpty())
+        server.queueReply(verb, action.toUtf8());
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    const QString project = saveProject(home,
+        baseProject({QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz")}, bcc,
+            QStringLiteral("SMTP")));
+
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(outLines(r.out), log);
+    QCOMPARE(logFile(home), crlf(log));
+    QCOMPARE(server.messages().size(), messages);
+    QCOMPARE(server.connectionCount(), connections);
+    if (exitCode == 1)
+        QVERIFY(r.err.contains("Chyba: Nepodařilo se připojit k SMTP serveru\n"));
+    // The socket status lines go to stderr only.
+    QVERIFY(r.err.contains("Connect: 127.0.0.1:"));
+    QVERIFY(!r.out.contains("Connect:"));
+}
+
+void TestCliSend::unreachableServer()
+{
+    const QString home = newHome();
+    writeSmtpIni(home, QStringLiteral("127.0.0.1"), QString::number(test::freeLoopbackPort()));
+    const QString project = saveProject(home,
+        baseProject(
+            {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, false, QStringLiteral("SMTP")));
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+    QCOMPARE(r.exitCode, 1);
+    const QStringList log {QStringLiteral("!!! Nepodařilo se připojit k SMTP serveru")};
+    QCOMPARE(outLines(r.out), log);
+    QCOMPARE(logFile(home), crlf(log));
+    QVERIFY(r.err.contains("Error: "));
+}
+
+void TestCliSend::aiosmtpd_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QList<QStringList>>("envelopes");
+    QTest::addColumn<QStringList>("toHeaders");
+
+    const QString toSender = QStringLiteral("To: =?iso-8859-1?q?Odes=EDlatel?= <from@example.cz>");
+    // Batches of 2 over five addresses (the blank and "*" lines count for nothing).
+    QTest::newRow("bcc batches") << true
+                                 << QList<QStringList> {{QStringLiteral("a@x.cz"),
+                                                            QStringLiteral("b@x.cz")},
+                                        {QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz")},
+                                        {QStringLiteral("e@x.cz")}}
+                                 << QStringList {toSender, toSender, toSender};
+    QTest::newRow("one by one") << false
+                                << QList<QStringList> {{QStringLiteral("a@x.cz")},
+                                       {QStringLiteral("b@x.cz")}, {QStringLiteral("c@x.cz")},
+                                       {QStringLiteral("d@x.cz")}, {QStringLiteral("e@x.cz")}}
+                                << QStringList {QStringLiteral("To: a@x.cz"),
+                                       QStringLiteral("To: b@x.cz"), QStringLiteral("To: c@x.cz"),
+                                       QStringLiteral("To: d@x.cz"), QStringLiteral("To: e@x.cz")};
+}
+
+void TestCliSend::aiosmtpd()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QList<QStringList>, envelopes);
+    QFETCH(QStringList, toHeaders);
+
+    AiosmtpdServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    const QStringList lines {QStringLiteral("Anna Malá <a@x.cz>"), QStringLiteral("b@x.cz"),
+        QStringLiteral(" "), QStringLiteral("Cyril <c@x.cz> pozn."), QStringLiteral("d@x.cz"),
+        QStringLiteral("  e@x.cz  ")};
+    const QString project = saveProject(home, baseProject(lines, bcc, QStringLiteral("SMTP")));
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(server.waitForMessages(int(envelopes.size())));
+    const QList<AiosmtpdServer::Message> got = server.messages();
+    QCOMPARE(got.size(), envelopes.size());
+    QByteArray firstDate;
+    for (int i = 0; i < got.size(); ++i) {
+        QCOMPARE(got[i].mailFrom, QStringLiteral("from@example.cz"));
+        QCOMPARE(got[i].rcptTo, envelopes[i]);
+        const QByteArray &data = got[i].data;
+        QCOMPARE(headerLine(data, "To"), toHeaders[i].toUtf8());
+        // No recipient leaks into a BCC batch's headers or body.
+        if (bcc) {
+            for (const QString &rcpt : envelopes[i])
+                QVERIFY(!data.contains(rcpt.toUtf8()));
+            const qsizetype at = data.indexOf("\r\nDate: ");
+            const QByteArray date = data.mid(at, data.indexOf("\r\n", at + 2) - at);
+            if (i == 0)
+                firstDate = date;
+            QCOMPARE(date, firstDate); // one message, encoded once, for every batch
+        }
+    }
+    QStringList log = outLines(r.out);
+    QCOMPARE(logFile(home), crlf(log));
+    QCOMPARE(log.last(), QStringLiteral("--- odesilani ukonceno ---"));
+}
+
+void TestCliSend::mailProgram_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("exits"); // exit statuses of the hand-overs in turn
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("handOvers"); // the recipient header of each hand-over
+
+    const QString a = QStringLiteral("Anna <a@x.cz>"), b = QStringLiteral("b@x.cz"),
+                  c = QStringLiteral("c@x.cz"), d = QStringLiteral("d@x.cz");
+    const QString handed = QStringLiteral("--- odeslano do mailoveho klienta ---");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    // Batches of 2 by position: {a, blank}, {*, b}, {c, *d}; "*d" only skipped one by one.
+    const QStringList lines {
+        a, QStringLiteral(" "), QStringLiteral("*"), b, c, QStringLiteral("*d@x.cz")};
+
+    QTest::newRow("bcc batches counted by position")
+        << true << lines << QString() << 0
+        << QStringList {QStringLiteral("Odesilani pres mail klienta - BCC kopie po 2"), a, handed,
+               b, handed, c, QStringLiteral("*d@x.cz"), handed, end}
+        << QStringList {QStringLiteral("Bcc: Anna <a@x.cz>"), QStringLiteral("Bcc: b@x.cz"),
+               QStringLiteral("Bcc: c@x.cz, *d@x.cz")};
+    QTest::newRow("one by one, starred line skipped")
+        << false << lines << QString() << 0
+        << QStringList {QStringLiteral("Odesilani pres mail klienta - individualni maily"), a, b, c,
+               end}
+        << QStringList {QStringLiteral("To: Anna <a@x.cz>"), QStringLiteral("To: b@x.cz"),
+               QStringLiteral("To: c@x.cz")};
+    QTest::newRow("program fails: the run ends, what went stays logged")
+        << false << QStringList {a, b, c} << QStringLiteral("0 75") << 1
+        << QStringList {QStringLiteral("Odesilani pres mail klienta - individualni maily"), a,
+               QStringLiteral("!!! MAPI Error: (23) \"Network failure\"")}
+        << QStringList {QStringLiteral("To: Anna <a@x.cz>"), QStringLiteral("To: b@x.cz")};
+    QTest::newRow("program fails in a batch")
+        << true << QStringList {a, b, c} << QStringLiteral("67") << 1
+        << QStringList {QStringLiteral("Odesilani pres mail klienta - BCC kopie po 2"), a, b,
+               QStringLiteral("!!! MAPI Error: (14) \"Unknown recipient\"")}
+        << QStringList {QStringLiteral("Bcc: Anna <a@x.cz>, b@x.cz")};
+}
+
+void TestCliSend::mailProgram()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, exits);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, handOvers);
+
+    const QString home = newHome();
+    const QString spool = home + QStringLiteral("/handed");
+    QDir().mkpath(spool);
+    writeMailClients(home, kRecorder);
+    const QString project = saveProject(home, baseProject(lines, bcc, QStringLiteral("rec")));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("RUN_MAIL_DIR"), spool);
+    env.insert(QStringLiteral("RUN_MAIL_EXITS"), exits);
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project}, env);
+
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(outLines(r.out), log);
+    QCOMPARE(logFile(home), crlf(log));
+    if (exitCode == 1)
+        QVERIFY(r.err.contains("Chyba: MAPI Error: ("));
+    QCOMPARE(
+        QDir(spool).entryList({QStringLiteral("*.eml")}, QDir::Files).size(), handOvers.size());
+    for (int i = 0; i < handOvers.size(); ++i) {
+        const QByteArray eml = test::readBytes(spool + QStringLiteral("/%1.eml").arg(i + 1));
+        const QByteArray header = handOvers[i].toUtf8();
+        QVERIFY2(
+            eml.startsWith(header + "\n") || eml.contains("\n" + header + "\n"), eml.constData());
+        QCOMPARE(
+            test::readBytes(spool + QStringLiteral("/%1.args").arg(i + 1)), QByteArray("-i\n-t\n"));
+    }
+}
+
+void TestCliSend::msmtp()
+{
+    const QString msmtp = QStandardPaths::findExecutable(QStringLiteral("msmtp"));
+    if (msmtp.isEmpty())
+        QSKIP("msmtp is not installed (scripts/install-deps installs it)");
+    AiosmtpdServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const QString home = newHome();
+    writeMailClients(home,
+        QStringLiteral("%1 --file=/dev/null --host=%2 --port=%3 --auth=off "
+                       "--tls=off --from=from@example.cz")
+            .arg(msmtp, server.host(), server.portText()));
+    const QStringList lines {
+        QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz"), QStringLiteral("*c@x.cz")};
+    for (const bool bcc : {true, false}) {
+        const QString project = saveProject(home, baseProject(lines, bcc, QStringLiteral("Rec")));
+        const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+    // BCC: one hand-over for the batch {Anna, b}, one for {*c}; one by one: Anna and b.
+    QVERIFY(server.waitForMessages(4));
+    const QList<AiosmtpdServer::Message> got = server.messages();
+    QCOMPARE(got.size(), 4);
+    QCOMPARE(got[0].rcptTo, (QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}));
+    QCOMPARE(got[1].rcptTo, QStringList {QStringLiteral("*c@x.cz")});
+    QCOMPARE(got[2].rcptTo, QStringList {QStringLiteral("a@x.cz")});
+    QCOMPARE(got[3].rcptTo, QStringList {QStringLiteral("b@x.cz")});
+    for (const AiosmtpdServer::Message &m : got)
+        QVERIFY2(!m.data.contains("\nBcc:") && !m.data.startsWith("Bcc:"), m.data.constData());
+    QVERIFY(got[3].data.contains("Dobr")); // the body made it through
+}
+
+void TestCliSend::signalCancels()
+{
+    // SIGINT while the server holds the second address: that line times out as refused, the
+    // connection is reopened, the next message goes, and the run stops at the poll after it.
+    FakeSmtpServer server;
+    server.setFault("RCPT", FakeSmtpServer::Fault::Silent, 2);
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText(), 1);
+    const QStringList lines {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+        QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz")};
+    const QString project = saveProject(home, baseProject(lines, false, QStringLiteral("SMTP")));
+    const Result r = runCli(
+        {QStringLiteral("--home"), home, QStringLiteral("send"), project}, {}, [&](QProcess &p) {
+            QDeadlineTimer deadline(10000);
+            while (!server.commands().contains("RCPT TO:<b@x.cz>") && !deadline.hasExpired())
+                QThread::msleep(10);
+            ::kill(pid_t(p.processId()), SIGINT);
+        });
+    const QStringList log {QStringLiteral("Odesilani pres SMTP - individualne"),
+        QStringLiteral("a@x.cz"), QStringLiteral("!!! b@x.cz  Chyba - adresa odmítnuta serverem"),
+        QStringLiteral("c@x.cz"), QStringLiteral("!!! odesilani preruseno uzivatelem"),
+        QStringLiteral("--- odesilani ukonceno ---")};
+    QCOMPARE(outLines(r.out), log);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(logFile(home), crlf(log));
+    QCOMPARE(server.messages().size(), 2);
+}
+
+void TestCliSend::exportWritesMessages_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("rcpts"); // each message's .rcpt file, lines joined by "|"
+    QTest::newRow("bcc") << true
+                         << QStringList {QStringLiteral("a@x.cz|b@x.cz"), QStringLiteral("c@x.cz")};
+    QTest::newRow("one by one") << false
+                                << QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+                                       QStringLiteral("c@x.cz")};
+}
+
+void TestCliSend::exportWritesMessages()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, rcpts);
+    FakeSmtpServer server; // the profile points at it, yet it must hear nothing
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    // A mail-program route in the project: export still goes the SMTP way.
+    writeMailClients(home, kRecorder);
+    const QString project = saveProject(home,
+        baseProject({QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz"),
+                        QStringLiteral("Cyril <c@x.cz>")},
+            bcc, QStringLiteral("Rec")));
+    const QString out = home + QStringLiteral("/out/nested");
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("export"), project,
+        QStringLiteral("--to"), out});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(outLines(r.out).last(), QStringLiteral("--- odesilani ukonceno ---"));
+    QCOMPARE(server.connectionCount(), 0);
+    QVERIFY(!QDir(home + QStringLiteral("/Log")).exists()
+        || QDir(home + QStringLiteral("/Log")).entryList(QDir::Files).isEmpty());
+    QStringList files = QDir(out).entryList(QDir::Files);
+    QCOMPARE(files.size(), rcpts.size() * 2);
+    for (int i = 0; i < rcpts.size(); ++i) {
+        const QString base = out + QStringLiteral("/%1").arg(i + 1, 5, 10, QLatin1Char('0'));
+        QCOMPARE(test::readBytes(base + QStringLiteral(".rcpt")),
+            crlf(rcpts[i].split(QLatin1Char('|'))));
+        const QByteArray eml = test::readBytes(base + QStringLiteral(".eml"));
+        QVERIFY(eml.startsWith("From: "));
+        QVERIFY(eml.endsWith("\r\n"));
+        QVERIFY(!eml.contains("\r\r") && eml.count('\n') == eml.count("\r\n"));
+    }
+}
+
+void TestCliSend::exportKeepsEarlierExport()
+{
+    const QString home = newHome();
+    const QString out = home + QStringLiteral("/out");
+    test::writeBytes(out + QStringLiteral("/00001.eml"), "earlier");
+    const QString project
+        = saveProject(home, baseProject({QStringLiteral("a@x.cz")}, false, QStringLiteral("SMTP")));
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("export"), project,
+        QStringLiteral("--to"), out});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.err.contains("already holds exported messages"));
+    QCOMPARE(test::readBytes(out + QStringLiteral("/00001.eml")), QByteArray("earlier"));
+    QVERIFY(r.out.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCliSend)
+#include "tst_CliSend.moc"
