@@ -1,0 +1,15 @@
+#include "compose/GMimeSupport.h"
+
+#include <gmime/gmime.h>
+
+#include <mutex>
+
+namespace kolporta::compose {
+
+void ensureGMimeInitialized()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+} // namespace kolporta::compose
