@@ -42,7 +42,28 @@ public:
 
     // Hands the message over. true on success. false with *error empty is the quiet
     // "User abort"; false with *error set is an error that ends the run.
+    //
+    // The message goes to "Command -i -t" on its standard input. The program's exit status
+    // stands for a Simple MAPI result: 0 success, EX_NOUSER (67) 14 "Unknown recipient",
+    // EX_TEMPFAIL (75) 23 "Network failure", any other status, a crash or a kill after the
+    // time limit 2 "General MAPI failure". No exit status means "the user cancelled" for a
+    // sendmail-compatible program, so the quiet "User abort" never comes from this route.
+    // Without a prepared client the first installed program is used, as Simple MAPI falls
+    // back on the default mail program.
     bool send(QString *error);
+
+    // How long a hand-over may take before the program is killed (120 s by default).
+    void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+    int timeout() const { return m_timeoutMs; }
+
+    // What the program wrote to its standard output and error during the last hand-over,
+    // for the log: the error texts themselves are the fixed Simple MAPI texts.
+    const QString &programOutput() const { return m_programOutput; }
+
+    // "MAPI Error: (code) "text"" with the Simple MAPI text of the code ("" for unknown codes).
+    static QString mapiErrorText(int code);
+    // The Simple MAPI result for an exit status of a sendmail-compatible program.
+    static int resultForExitStatus(int status);
 
     struct Recipient
     {
@@ -60,6 +81,8 @@ private:
     QString m_body;
     QStringList m_attachments;
     QList<Recipient> m_recipients;
+    int m_timeoutMs = 120000;
+    QString m_programOutput;
 };
 
 } // namespace kolporta::delivery

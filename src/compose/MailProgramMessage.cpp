@@ -1,0 +1,294 @@
+#include "compose/MailProgramMessage.h"
+
+#include "compose/Charsets.h"
+#include "compose/GMimeSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSysInfo>
+
+// GLib declares a member named "signals", which is a Qt keyword macro.
+#undef signals
+#include <gmime/gmime.h>
+
+namespace kolporta::compose {
+
+namespace {
+
+// Owns one GObject reference.
+template<typename T>
+class Ref
+{
+public:
+    explicit Ref(T *object = nullptr) : m_object(object) { }
+    ~Ref()
+    {
+        if (m_object)
+            g_object_unref(m_object);
+    }
+    Ref(const Ref &) = delete;
+    Ref &operator=(const Ref &) = delete;
+    T *get() const { return m_object; }
+    void reset(T *object)
+    {
+        if (m_object)
+            g_object_unref(m_object);
+        m_object = object;
+    }
+
+private:
+    T *m_object;
+};
+
+// A header value is one line: a CR or LF in a subject or a recipient text would otherwise
+// end the header and let the rest of the text stand as headers of its own. NUL would cut
+// the C string GMime works with.
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    for (QChar &c : out) {
+        if (c == u'\r' || c == u'\n' || c == QChar(0))
+            c = u' ';
+    }
+    return out;
+}
+
+// Body text with LF line ends: GMime's encoders and the mail program both take LF as the
+// line end, and a CR left in the text would travel as an encoded =0D.
+QString unixLines(const QString &text)
+{
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(u'\r', u'\n');
+    return out;
+}
+
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+GMimeDataWrapper *wrapBytes(const QByteArray &bytes)
+{
+    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(),
+                                                              size_t(bytes.size())));
+    return g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT);
+}
+
+// ASCII in lines of at most 998 characters, with LF line ends only (RFC 5322).
+bool fitsSevenBit(const QByteArray &bytes)
+{
+    qsizetype lineLength = 0;
+    for (char c : bytes) {
+        if (c == '\n') {
+            lineLength = 0;
+            continue;
+        }
+        if (uchar(c) >= 128 || c == '\r' || c == '\0' || ++lineLength > 998)
+            return false;
+    }
+    return true;
+}
+
+GMimePart *textPart(const char *subtype, const QByteArray &bytes, const QByteArray &charset)
+{
+    GMimeTextPart *part = g_mime_text_part_new_with_subtype(subtype);
+    Ref<GMimeDataWrapper> content(wrapBytes(bytes));
+    g_mime_part_set_content(GMIME_PART(part), content.get());
+    g_mime_text_part_set_charset(part, charset.constData());
+    // 7bit while the text allows it, else quoted-printable, which keeps the text readable
+    // in the raw message; no mail program on the way has to be 8-bit clean.
+    g_mime_part_set_content_encoding(GMIME_PART(part),
+                                     fitsSevenBit(bytes) ? GMIME_CONTENT_ENCODING_7BIT
+                                                         : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    return GMIME_PART(part);
+}
+
+// An HTML body stays in ISO-8859-2, the set its charset declaration names once prepared
+// for a mail program, while every character fits; otherwise UTF-8 keeps every character.
+QByteArray htmlCharset(const QString &html)
+{
+    static const QByteArray latin2 = QByteArrayLiteral("iso-8859-2");
+    if (DecodeFromCharset(EncodeInCharset(html, latin2), latin2) == html)
+        return latin2;
+    return QByteArrayLiteral("utf-8");
+}
+
+GMimePart *filePart(const QString &path, const QByteArray &bytes, bool inlinePicture)
+{
+    static const QMimeDatabase mimeDatabase;
+    const QByteArray type =
+            mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name().toLatin1();
+    const qsizetype slash = type.indexOf('/');
+    GMimePart *part = g_mime_part_new_with_type(type.left(slash).constData(),
+                                                type.mid(slash + 1).constData());
+    const QByteArray fileName = QFileInfo(path).fileName().toUtf8();
+    g_mime_object_set_disposition(GMIME_OBJECT(part), inlinePicture ? "inline" : "attachment");
+    g_mime_part_set_filename(part, fileName.constData());
+    if (inlinePicture) // cid: references in the HTML name the picture by its file name
+        g_mime_part_set_content_id(part, fileName.constData());
+    Ref<GMimeDataWrapper> content(wrapBytes(bytes));
+    g_mime_part_set_content(part, content.get());
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    return part;
+}
+
+void addMailbox(GMimeMessage *message, const MailProgramMessage::Recipient &recipient)
+{
+    QString name;
+    QString address;
+    MailProgramMailbox(recipient.text, &name, &address);
+    InternetAddressList *list = g_mime_message_get_addresses(
+            message, recipient.blindCopy ? GMIME_ADDRESS_TYPE_BCC : GMIME_ADDRESS_TYPE_TO);
+    Ref<InternetAddress> mailbox(internet_address_mailbox_new(
+            name.isEmpty() ? nullptr : name.toUtf8().constData(), address.toUtf8().constData()));
+    internet_address_list_add(list, mailbox.get());
+}
+
+} // namespace
+
+void MailProgramMailbox(const QString &text, QString *name, QString *address)
+{
+    const QString line = trimBlanks(oneLine(text));
+    ensureGMimeInitialized();
+    Ref<InternetAddressList> parsed(
+            internet_address_list_parse(nullptr, line.toUtf8().constData()));
+    if (parsed.get() && internet_address_list_length(parsed.get()) == 1) {
+        InternetAddress *item = internet_address_list_get_address(parsed.get(), 0);
+        if (INTERNET_ADDRESS_IS_MAILBOX(item)) {
+            const char *addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(item));
+            const char *itemName = internet_address_get_name(item);
+            if (addr && *addr && !QByteArrayView(addr).contains(' ')) {
+                *address = QString::fromUtf8(addr);
+                *name = itemName ? QString::fromUtf8(itemName) : QString();
+                return;
+            }
+        }
+    }
+    const qsizetype open = line.indexOf(u'<');
+    QString rest = open < 0 ? line : line.mid(open + 1);
+    const qsizetype close = rest.indexOf(u'>');
+    if (close >= 0)
+        rest.truncate(close);
+    *address = trimBlanks(rest);
+    QString display = open < 0 ? QString() : trimBlanks(line.left(open));
+    if (display.size() >= 2 && display.startsWith(u'"') && display.endsWith(u'"'))
+        display = display.mid(1, display.size() - 2);
+    *name = display;
+}
+
+bool IsMailProgramPicture(const QString &path)
+{
+    static const QMimeDatabase mimeDatabase;
+    return mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension)
+            .name()
+            .startsWith(QStringLiteral("image/"));
+}
+
+MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *error) const
+{
+    bytes->clear();
+    error->clear();
+    ensureGMimeInitialized();
+
+    for (const Recipient &recipient : recipients) {
+        QString name;
+        QString address;
+        MailProgramMailbox(recipient.text, &name, &address);
+        if (address.isEmpty()) {
+            *error = recipient.text;
+            return Error::EmptyAddress;
+        }
+    }
+
+    // Read every file first, so that nothing is built for a message that cannot go.
+    QList<QByteArray> contents;
+    for (const QString &path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).isDir()) {
+            *error = path;
+            return Error::UnreadableFile;
+        }
+        contents.append(file.readAll());
+        if (file.error() != QFileDevice::NoError) {
+            *error = path;
+            return Error::UnreadableFile;
+        }
+    }
+
+    Ref<GMimeMessage> message(g_mime_message_new(FALSE));
+    g_mime_message_set_subject(message.get(), oneLine(subject).toUtf8().constData(), nullptr);
+    GDateTime *now = g_date_time_new_now_local();
+    g_mime_message_set_date(message.get(), now);
+    g_date_time_unref(now);
+    char *messageId = g_mime_utils_generate_message_id(
+            QSysInfo::machineHostName().toUtf8().constData());
+    g_mime_message_set_message_id(message.get(), messageId);
+    g_free(messageId);
+    for (const Recipient &recipient : recipients)
+        addMailbox(message.get(), recipient);
+
+    const QString text = unixLines(body);
+    Ref<GMimeObject> top;
+    QList<qsizetype> attachments;
+    if (html) {
+        const QByteArray charset = htmlCharset(text);
+        Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(text, charset), charset));
+        QList<qsizetype> pictures;
+        for (qsizetype i = 0; i < files.size(); ++i)
+            (IsMailProgramPicture(files.at(i)) ? pictures : attachments).append(i);
+        if (pictures.isEmpty()) {
+            top.reset(GMIME_OBJECT(g_object_ref(htmlPart.get())));
+        } else {
+            GMimeMultipart *related = g_mime_multipart_new_with_subtype("related");
+            g_mime_object_set_content_type_parameter(GMIME_OBJECT(related), "type", "text/html");
+            g_mime_multipart_add(related, GMIME_OBJECT(htmlPart.get()));
+            for (qsizetype i : pictures) {
+                Ref<GMimePart> picture(filePart(files.at(i), contents.at(i), true));
+                g_mime_multipart_add(related, GMIME_OBJECT(picture.get()));
+            }
+            top.reset(GMIME_OBJECT(related));
+        }
+    } else {
+        const QByteArray charset = PlainTextCharset(text);
+        top.reset(GMIME_OBJECT(textPart("plain", EncodeInCharset(text, charset), charset)));
+        for (qsizetype i = 0; i < files.size(); ++i)
+            attachments.append(i);
+    }
+
+    if (attachments.isEmpty()) {
+        g_mime_message_set_mime_part(message.get(), top.get());
+    } else {
+        Ref<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), top.get());
+        for (qsizetype i : attachments) {
+            Ref<GMimePart> attachment(filePart(files.at(i), contents.at(i), false));
+            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(attachment.get()));
+        }
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+    }
+
+    Ref<GMimeStream> out(g_mime_stream_mem_new());
+    GMimeFormatOptions *options = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_UNIX);
+    g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), options, out.get());
+    g_mime_format_options_free(options);
+    GByteArray *written = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
+    *bytes = QByteArray(reinterpret_cast<const char *>(written->data), qsizetype(written->len));
+    return Error::None;
+}
+
+} // namespace kolporta::compose

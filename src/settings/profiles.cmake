@@ -1,0 +1,4 @@
+target_sources(kolporta_settings PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/IniFile.cpp ${CMAKE_CURRENT_SOURCE_DIR}/IniFile.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/SmtpProfile.cpp ${CMAKE_CURRENT_SOURCE_DIR}/SmtpProfile.h
+)

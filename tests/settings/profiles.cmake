@@ -1,0 +1,1 @@
+kolporta_test(test_inifile ${CMAKE_CURRENT_SOURCE_DIR}/tst_IniFile.cpp LIBS kolporta_settings)
