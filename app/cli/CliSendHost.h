@@ -59,6 +59,7 @@ private:
     int m_index = -1;
     QElapsedTimer m_clock;
     qint64 m_lastDraw = -1;
+    qint64 m_lastPump = -1;
 };
 
 } // namespace kolporta::cli

@@ -51,15 +51,12 @@ void SendLog::finish()
         m_file.close();
 }
 
-// Whether the open file is still the one at m_path. A file removed or replaced under an open
-// handle takes every write without complaint, and the lines would be lost unseen.
+// Whether the open file still has a name. A file removed (or replaced by another) under an
+// open handle takes every write without complaint, and the lines would be lost unseen.
 bool SendLog::fileStillInPlace() const
 {
-    struct stat open, named;
-    if (::fstat(m_file.handle(), &open) != 0
-        || ::stat(QFile::encodeName(m_path).constData(), &named) != 0)
-        return false;
-    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    struct stat st;
+    return ::fstat(m_file.handle(), &st) == 0 && st.st_nlink > 0;
 }
 
 bool SendLog::writeToFile(const QString &line)
