@@ -90,6 +90,12 @@ private:
             Text::SendError + error + QLatin1Char('\r') + Text::GoesOn, Text::ErrorCaption);
     }
     std::unique_ptr<compose::MimeMessage> buildMessage(const QString &toText);
+    // "Its maximum" later means the value set here, even if the list has changed since.
+    void setProgressMaximum(int maximum)
+    {
+        m_progressMaximum = maximum;
+        m_host.setProgressMaximum(maximum);
+    }
 
     bool smtpRoute();
     bool smtpBcc();
@@ -112,6 +118,7 @@ private:
     const SendRunSettings &m_settings;
     int m_batchSize = 50;
     int m_lastLine = -1;
+    int m_progressMaximum = 0;
     QString m_template;
     compose::PartCache m_parts;
     std::unique_ptr<SmtpSession> m_session;
@@ -185,7 +192,7 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
 // B. SMTP route, common part.
 bool SendRun::Run::smtpRoute()
 {
-    m_host.setProgressMaximum(m_host.lineCount());
+    setProgressMaximum(m_host.lineCount());
     m_host.setProgressPosition(0);
 
     settings::SmtpProfile profile;
@@ -281,7 +288,7 @@ bool SendRun::Run::smtpBcc()
         }
     }
     if (counter > 0) {
-        m_host.setProgressPosition(m_host.lineCount());
+        m_host.setProgressPosition(m_progressMaximum);
         sendBatch(lines);
         m_host.repaintMainWindow();
     }
@@ -372,7 +379,7 @@ bool SendRun::Run::handOver(MailObject &mail)
 bool SendRun::Run::mailBcc(MailObject &mail)
 {
     log(Text::MailBcc + QString::number(m_batchSize));
-    m_host.setProgressMaximum(m_host.lineCount() / m_batchSize);
+    setProgressMaximum(m_host.lineCount() / m_batchSize);
     mail.setBody(compose::ApplyMacros(m_template, QString(), m_host.sender(), m_host.subject()));
     mail.clearRecipients();
     for (int i = 0; i <= m_lastLine; ++i) {
@@ -382,7 +389,7 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         }
         if (i % m_batchSize == 0) {
             if (i > 0 && !mail.recipients().isEmpty()) {
-                m_host.setProgressPosition(m_host.lineCount() / m_batchSize);
+                m_host.setProgressPosition(m_progressMaximum);
                 if (!handOver(mail))
                     return false;
                 log(Text::MailBatchSent);
@@ -399,7 +406,7 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         m_host.processEvents();
     }
     if (!mail.recipients().isEmpty()) {
-        m_host.setProgressPosition(m_host.lineCount() / m_batchSize);
+        m_host.setProgressPosition(m_progressMaximum);
         if (!handOver(mail))
             return false;
         log(Text::MailBatchSent);
@@ -412,7 +419,7 @@ bool SendRun::Run::mailBcc(MailObject &mail)
 bool SendRun::Run::mailSingle(MailObject &mail)
 {
     log(Text::MailSingle);
-    m_host.setProgressMaximum(m_host.lineCount() - 1);
+    setProgressMaximum(m_host.lineCount() - 1);
     for (int i = 0; i <= m_lastLine; ++i) {
         m_host.processEvents();
         if (m_host.cancelRequested()) {

@@ -160,6 +160,8 @@ private slots:
     void mailProgram();
     void msmtp();
     void signalCancels();
+    void unreadableAttachment();
+    void progressOnTerminal();
     void exportWritesMessages_data();
     void exportWritesMessages();
     void exportKeepsEarlierExport();
@@ -312,9 +314,10 @@ void TestCliSend::smtpStages()
     QCOMPARE(server.connectionCount(), connections);
     if (exitCode == 1)
         QVERIFY(r.err.contains("Chyba: Nepodařilo se připojit k SMTP serveru\n"));
-    // The socket status lines go to stderr only.
+    // The socket status lines go to stderr only; no progress line when it is no terminal.
     QVERIFY(r.err.contains("Connect: 127.0.0.1:"));
     QVERIFY(!r.out.contains("Connect:"));
+    QVERIFY(!r.err.contains("ETA"));
 }
 
 void TestCliSend::unreachableServer()
@@ -533,6 +536,55 @@ void TestCliSend::signalCancels()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(logFile(home), crlf(log));
     QCOMPARE(server.messages().size(), 2);
+}
+
+void TestCliSend::unreadableAttachment()
+{
+    FakeSmtpServer server;
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    project::Project p = baseProject({QStringLiteral("a@x.cz")}, false, QStringLiteral("SMTP"));
+    p.files = QStringList {home + QStringLiteral("/chybi.pdf")};
+    const QString project = saveProject(home, p);
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+    QCOMPARE(r.exitCode, 1);
+    const QStringList log = outLines(r.out);
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log.first(), QStringLiteral("Odesilani pres SMTP - individualne"));
+    QVERIFY(log.last().startsWith(QLatin1String("!!! ")));
+    QVERIFY(log.last().contains(QStringLiteral("chybi.pdf")));
+    QCOMPARE(logFile(home), crlf(log));
+    QVERIFY(r.err.contains("Chyba: " + log.last().mid(4).toUtf8() + "\n"));
+    QCOMPARE(server.messages().size(), 0);
+}
+
+void TestCliSend::progressOnTerminal()
+{
+    // script(1) gives the program a terminal for stderr; stdout goes to a file.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty())
+        QSKIP("script(1) from util-linux is missing");
+    FakeSmtpServer server;
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    const QString project = saveProject(home,
+        baseProject(
+            {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, true, QStringLiteral("SMTP")));
+    const QString outFile = home + QStringLiteral("/stdout.txt");
+    QProcess p;
+    p.start(script,
+        {QStringLiteral("-qec"),
+            QStringLiteral("'%1' --home '%2' send '%3' >'%4'").arg(kCli, home, project, outFile),
+            QStringLiteral("/dev/null")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray terminal = p.readAllStandardOutput();
+    QVERIFY2(terminal.contains("lines") && terminal.contains("/s  ETA "), terminal.constData());
+    QVERIFY(terminal.contains("\r\x1b[K")); // the line is wiped before anything else
+    // The log lines themselves stay clean of it.
+    QCOMPARE(
+        outLines(test::readBytes(outFile)).last(), QStringLiteral("--- odesilani ukonceno ---"));
+    QVERIFY(!test::readBytes(outFile).contains("ETA"));
 }
 
 void TestCliSend::exportWritesMessages_data()
