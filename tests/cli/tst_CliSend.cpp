@@ -159,6 +159,7 @@ private slots:
     void mailProgram_data();
     void mailProgram();
     void msmtp();
+    void signalCancels_data();
     void signalCancels();
     void unreadableAttachment();
     void progressOnTerminal();
@@ -510,9 +511,17 @@ void TestCliSend::msmtp()
     QVERIFY(got[3].data.contains("Dobr")); // the body made it through
 }
 
+void TestCliSend::signalCancels_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
 void TestCliSend::signalCancels()
 {
-    // SIGINT while the server holds the second address: that line times out as refused, the
+    QFETCH(int, signal);
+    // A signal while the server holds the second address: that line times out as refused, the
     // connection is reopened, the next message goes, and the run stops at the poll after it.
     FakeSmtpServer server;
     server.setFault("RCPT", FakeSmtpServer::Fault::Silent, 2);
@@ -526,7 +535,7 @@ void TestCliSend::signalCancels()
             QDeadlineTimer deadline(10000);
             while (!server.commands().contains("RCPT TO:<b@x.cz>") && !deadline.hasExpired())
                 QThread::msleep(10);
-            ::kill(pid_t(p.processId()), SIGINT);
+            ::kill(pid_t(p.processId()), signal);
         });
     const QStringList log {QStringLiteral("Odesilani pres SMTP - individualne"),
         QStringLiteral("a@x.cz"), QStringLiteral("!!! b@x.cz  Chyba - adresa odmítnuta serverem"),
