@@ -246,7 +246,13 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     QList<qsizetype> attachments;
     if (html) {
         const QByteArray charset = htmlCharset(text);
-        Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(text, charset), charset));
+        QString content = text;
+        // The prepared body declares ISO-8859-2; some readers trust that declaration over
+        // the part's header, so it must not contradict a body that had to go as UTF-8.
+        if (charset != "iso-8859-2")
+            content.replace(QStringLiteral("charset=iso-8859-2"), QStringLiteral("charset=utf-8"),
+                Qt::CaseInsensitive);
+        Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(content, charset), charset));
         QList<qsizetype> pictures;
         for (qsizetype i = 0; i < files.size(); ++i)
             (IsMailProgramPicture(files.at(i)) ? pictures : attachments).append(i);

@@ -221,6 +221,15 @@ void TestMailProgramMessage::body_data()
         << true << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\r\n")
         << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
         << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\n");
+    QTest::newRow("HTML as UTF-8 declares UTF-8")
+        << true
+        << QStringLiteral("<meta content=\"text/html; CHARSET=ISO-8859-2\">\u201eA\u201c\r\n")
+        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u201eA\u201c\n");
+    QTest::newRow("HTML in ISO-8859-2 keeps its declaration")
+        << true << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\r\n")
+        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
+        << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\n");
     QTest::newRow("HTML in ASCII")
         << true << QStringLiteral("<p>Hi</p>\r\n")
         << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=7bit")
