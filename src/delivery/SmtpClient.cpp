@@ -262,6 +262,9 @@ bool SmtpClient::connectSocket(Security security)
         else
             m_socket->connectToHost(address, port);
         if (m_socket->waitForConnected(timeoutMs())) {
+            // Commands are small and each waits for its reply; Nagle's algorithm would hold
+            // a command back until the last data segment is acknowledged.
+            m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connected = true;
             break;
         }
