@@ -15,12 +15,12 @@ using namespace kolporta::project;
 
 namespace {
 
-const char16_t *const kFirst[] = {u"Jan", u"Petr", u"Žofie", u"Eva", u"Tomáš", u"Šárka",
-                                  u"Lukáš", u"Kateřina", u"Jiří", u"Anna"};
+const char16_t *const kFirst[] = {
+    u"Jan", u"Petr", u"Žofie", u"Eva", u"Tomáš", u"Šárka", u"Lukáš", u"Kateřina", u"Jiří", u"Anna"};
 const char16_t *const kLast[] = {u"Novák", u"Svoboda", u"Dvořáková", u"Černý", u"Procházka",
-                                 u"Kučera", u"Veselý", u"Horáková", u"Němec", u"Marek"};
+    u"Kučera", u"Veselý", u"Horáková", u"Němec", u"Marek"};
 const char *const kDomains[] = {"seznam.cz", "email.cz", "gmail.com", "centrum.cz", "post.cz",
-                                "Firma.CZ", "example.org", "volny.cz"};
+    "Firma.CZ", "example.org", "volny.cz"};
 
 QStringList addressLines(int count)
 {
@@ -80,8 +80,8 @@ int main(int argc, char **argv)
             return 1;
         }
         const double save = ms(t);
-        std::printf("%-12s load %7.1f ms  save %7.1f ms  load+save %7.1f ms  (%lld lines)\n",
-                    name, load, save, load + save, qlonglong(p.addressList.size()));
+        std::printf("%-12s load %7.1f ms  save %7.1f ms  load+save %7.1f ms  (%lld lines)\n", name,
+            load, save, load + save, qlonglong(p.addressList.size()));
     }
 
     const QStringList lines = addressLines(count);
@@ -95,8 +95,7 @@ int main(int argc, char **argv)
         const QStringList dom = AddressTools::sortByDomain(lines, collator);
         const double d = ms(t);
         std::printf("sort %-7s alphabetically %7.1f ms  by domain %7.1f ms  (%lld, %lld lines)\n",
-                    qPrintable(locale.name()), a, d, qlonglong(alpha.size()),
-                    qlonglong(dom.size()));
+            qPrintable(locale.name()), a, d, qlonglong(alpha.size()), qlonglong(dom.size()));
     }
     return 0;
 }

@@ -9,7 +9,7 @@ namespace {
 
 // Sorts by keys computed once per line: comparing pre-computed collation keys is far
 // cheaper than running the collator on every comparison of 100,000 lines.
-template<typename KeyOf>
+template <typename KeyOf>
 QStringList sortBy(const QStringList &lines, const QCollator &collator, KeyOf keyOf)
 {
     struct Entry
@@ -31,7 +31,7 @@ QStringList sortBy(const QStringList &lines, const QCollator &collator, KeyOf ke
         entries.push_back({collator.sortKey(key), i});
     }
     std::sort(entries.begin(), entries.end(),
-              [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
+        [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
     QStringList sorted;
     sorted.reserve(qsizetype(entries.size()));
     for (const Entry &e : entries)
