@@ -31,7 +31,10 @@ QStringList addressLines(int count)
     for (int i = 0; i < count; ++i) {
         const QString first = QString::fromUtf16(kFirst[rng.bounded(10)]);
         const QString last = QString::fromUtf16(kLast[rng.bounded(10)]);
-        const QString domain = QString::fromLatin1(kDomains[rng.bounded(8)]);
+        // Most addresses at a few big providers, the rest spread over thousands of domains.
+        const QString domain = rng.bounded(10) < 6
+            ? QString::fromLatin1(kDomains[rng.bounded(8)])
+            : QStringLiteral("firma%1.cz").arg(rng.bounded(20000));
         lines.append(QStringLiteral("%1 %2 <%3.%4%5@%6>")
                          .arg(first, last, first.toLower(), last.toLower())
                          .arg(i)

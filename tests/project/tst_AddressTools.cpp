@@ -55,6 +55,9 @@ private slots:
         QTest::newRow("domain: groups, case ignored")
             << true << L("Jan <jan@zeta.cz>", "Eva <eva@alfa.cz>", "Bob <bob@Alfa.cz>")
             << L("Eva <eva@alfa.cz>\nBob <bob@Alfa.cz>", "Jan <jan@zeta.cz>");
+        QTest::newRow("domain: equal keys of different case interleaved")
+            << true << L("a@B.cz", "b@c.cz", "c@b.cz", "d@A.cz", "e@b.CZ")
+            << L("d@A.cz", "a@B.cz\nc@b.cz\ne@b.CZ", "b@c.cz");
         QTest::newRow("domain: no @ sorts by whole line")
             << true << L("zzz", "a@mmm", "b@aaa") << L("b@aaa", "a@mmm", "zzz");
         QTest::newRow("domain: first @ counts")
