@@ -22,6 +22,14 @@ struct MessageContent
     QStringList attachments;   // file attachment paths
 };
 
+// The X-mailer header text of every message.
+QByteArray XMailerText();
+
+// A sender or address line as a header mailbox: "Display name" <address>, the name as
+// RFC 2047 encoded words when it is not printable ASCII, or the bare address when the text
+// has no display name. Control characters never survive into the value.
+QByteArray FormatMailbox(const QString &text);
+
 // Injectable sources of everything that varies between two builds of the same message,
 // so tests can compare whole messages byte for byte. Empty members use the real ones.
 struct MessageEnvironment

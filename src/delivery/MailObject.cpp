@@ -64,7 +64,7 @@ constexpr int exTempFail = 75;
 
 // The system's reason why a program cannot be started, checked before starting it so that
 // the text says what execve would say rather than Qt's wording.
-QString startErrorText(const QString &command, const QString &programPath)
+QString startErrorText(const MailProgram &program, const QString &programPath)
 {
     int code = 0;
     if (programPath.isEmpty()) {
@@ -76,8 +76,11 @@ QString startErrorText(const QString &command, const QString &programPath)
     }
     if (code == 0)
         return {};
-    const QStringList words = MailPrograms::splitCommand(command);
-    const QString shown = programPath.isEmpty() ? words.value(0) : programPath;
+    QString shown = programPath;
+    if (shown.isEmpty())
+        shown = MailPrograms::splitCommand(program.command).value(0);
+    if (shown.isEmpty()) // no command at all: name the entry the user chose
+        shown = program.name;
     return QStringLiteral("Cannot start the mail program \"%1\": %2").arg(shown, qt_error_string(code));
 }
 
@@ -104,7 +107,7 @@ bool MailObject::prepareClient(int index, QString *error)
     // installed or removed since start-up counts as it is now.
     MailProgram &program = m_programs[index];
     const QString path = MailPrograms::programPath(program.command);
-    const QString startError = startErrorText(program.command, path);
+    const QString startError = startErrorText(program, path);
     program.installed = startError.isEmpty();
     if (!program.installed) {
         *error = startError;
@@ -194,7 +197,7 @@ bool MailObject::send(QString *error)
     }
 
     const QString path = MailPrograms::programPath(program.command);
-    const QString startError = startErrorText(program.command, path);
+    const QString startError = startErrorText(program, path);
     if (!startError.isEmpty()) {
         *error = startError;
         return false;

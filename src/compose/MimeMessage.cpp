@@ -1,0 +1,530 @@
+#include "compose/MimeMessage.h"
+
+#include "compose/Charsets.h"
+#include "compose/GMimeSupport.h"
+#include "compose/MessageAssembly.h"
+#include "project/TextFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMimeDatabase>
+#include <QMutex>
+#include <QRandomGenerator>
+#include <QSysInfo>
+
+// GLib's headers name a member "signals", which Qt defines as a keyword; nothing here
+// declares signals.
+#undef signals
+#include <gmime/gmime.h>
+
+namespace kolporta::compose {
+
+namespace {
+
+constexpr char kXMailer[] = "Kolporta - https://kolporta.org";
+
+// Base64 lines of 76 characters, the most RFC 2045 allows.
+constexpr qsizetype kBase64LineLength = 76;
+
+// Folded header lines stay within the 78 characters RFC 5322 recommends where the text
+// has places to fold at.
+constexpr qsizetype kFoldWidth = 78;
+
+// A file part's content stands in the GMime tree as one marker line, replaced by the
+// cached Base64 lines when the message is encoded. The control bytes cannot occur in any
+// line GMime writes: text parts are quoted-printable and header values are cleaned.
+constexpr char kMarkerStart = '\x01';
+const QByteArray kMarkerPrefix = QByteArrayLiteral("\x01KOLPORTA-PART-");
+
+// One picture or attachment file, read and Base64-encoded once.
+struct CachedPart
+{
+    qint64 fileSize = 0;
+    QDateTime modified;
+    QByteArray mimeType;
+    QList<QByteArray> lines;
+    qint64 wireSize = 0; // every line's length plus CR LF
+};
+using CachedPartPtr = std::shared_ptr<const CachedPart>;
+
+QMutex environmentLock;
+MessageEnvironment environment;
+
+MessageEnvironment currentEnvironment()
+{
+    QMutexLocker locker(&environmentLock);
+    return environment;
+}
+
+template <typename T> struct GObjectDeleter
+{
+    void operator()(T *object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+template <typename T> using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
+
+struct GFreeDeleter
+{
+    void operator()(char *text) const { g_free(text); }
+};
+using GString = std::unique_ptr<char, GFreeDeleter>;
+
+bool isPrintableAscii(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return false;
+    return true;
+}
+
+QByteArray quoted(const QString &text)
+{
+    QByteArray out = "\"";
+    for (char c : text.toLatin1()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+// Folds a structured header value at its spaces so that "Name: value" lines stay within
+// kFoldWidth where possible; returns the raw value GMime writes after the colon.
+QByteArray foldedRawValue(const QByteArray &name, const QByteArray &value)
+{
+    QByteArray out = " ";
+    qsizetype column = name.size() + 2;
+    bool first = true;
+    for (const QByteArray &word : value.split(' ')) {
+        if (!first) {
+            if (column + 1 + word.size() > kFoldWidth) {
+                out += "\n ";
+                column = 1;
+            } else {
+                out += ' ';
+                ++column;
+            }
+        }
+        out += word;
+        column += word.size();
+        first = false;
+    }
+    out += '\n';
+    return out;
+}
+
+void appendRawHeader(GMimeHeaderList *headers, const char *name, const QByteArray &value)
+{
+    g_mime_header_list_append(headers, name, "", nullptr);
+    GMimeHeader *header
+        = g_mime_header_list_get_header_at(headers, g_mime_header_list_get_count(headers) - 1);
+    g_mime_header_set_raw_value(header, foldedRawValue(name, value).constData());
+}
+
+// The right-hand side of a Message-ID: the sender's domain, else this host's name.
+QByteArray messageIdDomain(const QString &sender)
+{
+    auto usable = [](const QString &domain) {
+        if (domain.isEmpty() || domain.startsWith(u'.') || domain.endsWith(u'.'))
+            return false;
+        for (QChar c : domain)
+            if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'.' && c != u'-')
+                return false;
+        return true;
+    };
+    const QString address = MailboxAddressOfLine(sender);
+    const qsizetype at = address.lastIndexOf(u'@');
+    const QString domain = at >= 0 ? address.mid(at + 1) : QString();
+    if (usable(domain))
+        return domain.toLatin1();
+    const QString host = QSysInfo::machineHostName();
+    return usable(host) ? host.toLatin1() : QByteArrayLiteral("localhost");
+}
+
+QByteArray defaultMessageIdLocalPart()
+{
+    const quint64 random = QRandomGenerator::global()->generate64();
+    return QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + '.'
+        + QByteArray::number(random, 36) + ".kolporta";
+}
+
+GDateTime *toGDateTime(const QDateTime &when)
+{
+    const int offset = when.offsetFromUtc();
+    const QDateTime local = when.toOffsetFromUtc(offset);
+    GTimeZone *zone = g_time_zone_new_offset(offset);
+    GDateTime *result = g_date_time_new(zone, local.date().year(), local.date().month(),
+        local.date().day(), local.time().hour(), local.time().minute(), local.time().second());
+    g_time_zone_unref(zone);
+    return result;
+}
+
+// The text body as GMime gets it: LF line ends (GMime writes LF, and the lines are taken
+// apart at LF), in the charset the part declares.
+QByteArray withLfLineEnds(QByteArray bytes)
+{
+    bytes.replace("\r\n", "\n");
+    return bytes;
+}
+
+GMimeObject *newTextPart(const char *subtype, const char *charset, const QByteArray &bytes)
+{
+    GMimePart *part = g_mime_part_new_with_type("text", subtype);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), bytes.size()));
+    GPtr<GMimeDataWrapper> content(
+        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part, content.get());
+    GMimeObject *object = GMIME_OBJECT(part);
+    g_mime_object_set_content_type_parameter(object, "charset", charset);
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    g_mime_object_set_disposition(object, "inline");
+    return object;
+}
+
+GMimeObject *newPlainTextPart(const QString &text)
+{
+    const QByteArray charset = PlainTextCharset(text);
+    return newTextPart(
+        "plain", charset.constData(), withLfLineEnds(EncodeInCharset(text, charset)));
+}
+
+GMimeObject *newHtmlPart(const QString &html)
+{
+    return newTextPart("html", "utf-8", withLfLineEnds("\xEF\xBB\xBF" + html.toUtf8()));
+}
+
+GMimeMultipart *newMultipart(const char *subtype, const MessageEnvironment &env)
+{
+    GMimeMultipart *multipart = g_mime_multipart_new_with_subtype(subtype);
+    if (env.boundary)
+        g_mime_multipart_set_boundary(multipart, env.boundary().constData());
+    return multipart;
+}
+
+// Content-ID as the listed file name; bytes that cannot stand in a header line (controls,
+// non-ASCII, the angle brackets) are percent-encoded as in a "cid:" URL.
+QByteArray contentIdOf(const QString &fileName)
+{
+    QByteArray out;
+    for (char c : fileName.toUtf8()) {
+        const auto b = uchar(c);
+        if (b < 0x20 || b >= 0x7F || b == '<' || b == '>')
+            out += '%' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray XMailerText()
+{
+    return QByteArray(kXMailer);
+}
+
+QByteArray FormatMailbox(const QString &text)
+{
+    ensureGMimeInitialized();
+    const QString line = OneHeaderLine(text);
+    const QString name = DisplayNameOfLine(line);
+    const QByteArray address = MailboxAddressOfLine(line).toUtf8();
+    if (name.isEmpty())
+        return address;
+    QByteArray phrase;
+    if (isPrintableAscii(name)) {
+        phrase = quoted(name);
+    } else {
+        const QByteArray charset = PlainTextCharset(name);
+        GString encoded(g_mime_utils_header_encode_phrase(
+            nullptr, name.toUtf8().constData(), charset.constData()));
+        phrase = QByteArray(encoded.get());
+    }
+    return phrase + " <" + address + '>';
+}
+
+void SetMessageEnvironment(const MessageEnvironment &env)
+{
+    QMutexLocker locker(&environmentLock);
+    environment = env;
+}
+
+// ---- PartCache ----
+
+struct PartCache::Private
+{
+    QMutex lock;
+    QHash<QString, CachedPartPtr> parts;
+    QMimeDatabase mimeDatabase;
+
+    CachedPartPtr part(const QString &path, QString *error);
+};
+
+CachedPartPtr PartCache::Private::part(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    const qint64 size = info.size();
+    const QDateTime modified = info.lastModified();
+    {
+        QMutexLocker locker(&lock);
+        const CachedPartPtr cached = parts.value(path);
+        if (cached && info.isFile() && cached->fileSize == size && cached->modified == modified)
+            return cached;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = project::TextFile::openErrorText(path, file.errorString());
+        return nullptr;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = project::TextFile::openErrorText(path, file.errorString());
+        return nullptr;
+    }
+
+    auto entry = std::make_shared<CachedPart>();
+    entry->fileSize = size;
+    entry->modified = modified;
+    entry->mimeType = mimeDatabase.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension)
+                          .name()
+                          .toLatin1();
+    if (entry->mimeType.isEmpty() || !entry->mimeType.contains('/'))
+        entry->mimeType = QByteArrayLiteral("application/octet-stream");
+    const QByteArray base64 = bytes.toBase64();
+    entry->lines.reserve(base64.size() / kBase64LineLength + 1);
+    for (qsizetype at = 0; at < base64.size(); at += kBase64LineLength)
+        entry->lines.append(base64.mid(at, kBase64LineLength));
+    for (const QByteArray &line : std::as_const(entry->lines))
+        entry->wireSize += line.size() + 2;
+
+    QMutexLocker locker(&lock);
+    parts.insert(path, entry);
+    return entry;
+}
+
+PartCache::PartCache()
+    : m_d(std::make_unique<Private>())
+{ }
+
+PartCache::~PartCache() = default;
+
+// ---- MimeMessage ----
+
+struct MimeMessage::Private
+{
+    GMimeMessage *message = nullptr;
+    QList<CachedPartPtr> files; // by marker number
+    QString from;
+    QStringList to;
+    QString subject;
+    QList<QByteArray> lines;
+    qint64 size = 0;
+
+    ~Private()
+    {
+        if (message)
+            g_object_unref(message);
+    }
+
+    GMimeObject *newFilePart(const QString &path, const CachedPartPtr &cached, bool picture);
+};
+
+GMimeObject *MimeMessage::Private::newFilePart(
+    const QString &path, const CachedPartPtr &cached, bool picture)
+{
+    const qsizetype slash = cached->mimeType.indexOf('/');
+    GMimePart *part = g_mime_part_new_with_type(
+        cached->mimeType.left(slash).constData(), cached->mimeType.mid(slash + 1).constData());
+    GMimeObject *object = GMIME_OBJECT(part);
+
+    // The content is already Base64, so GMime copies the marker through unchanged.
+    const QByteArray marker = kMarkerPrefix + QByteArray::number(files.size()) + kMarkerStart;
+    files.append(cached);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(marker.constData(), marker.size()));
+    GPtr<GMimeDataWrapper> content(
+        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_BASE64));
+    g_mime_part_set_content(part, content.get());
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+
+    const QString fileName = OneHeaderLine(QFileInfo(path).fileName());
+    g_mime_object_set_disposition(object, picture ? "inline" : "attachment");
+    g_mime_part_set_filename(part, fileName.toUtf8().constData());
+    if (picture)
+        g_mime_object_set_content_id(object, contentIdOf(fileName).constData());
+    return object;
+}
+
+MimeMessage::MimeMessage(std::unique_ptr<Private> priv)
+    : d(std::move(priv))
+{ }
+
+MimeMessage::~MimeMessage() = default;
+
+void MimeMessage::setFrom(const QString &senderText)
+{
+    d->from = senderText;
+}
+
+void MimeMessage::setTo(const QStringList &texts)
+{
+    d->to = texts;
+}
+
+void MimeMessage::setSubject(const QString &subject)
+{
+    d->subject = subject;
+}
+
+const QList<QByteArray> &MimeMessage::encode()
+{
+    const MessageEnvironment env = currentEnvironment();
+    GMimeObject *object = GMIME_OBJECT(d->message);
+    GMimeHeaderList *headers = g_mime_object_get_header_list(object);
+
+    // The header block is written afresh in its fixed order on every encode.
+    g_mime_header_list_clear(headers);
+    appendRawHeader(headers, "From", FormatMailbox(d->from));
+    if (!d->to.isEmpty()) {
+        QByteArray to;
+        for (const QString &text : std::as_const(d->to))
+            to += (to.isEmpty() ? "" : ", ") + FormatMailbox(text);
+        appendRawHeader(headers, "To", to);
+    }
+    const QString subject = OneHeaderLine(d->subject);
+    if (!subject.isEmpty())
+        g_mime_message_set_subject(
+            d->message, subject.toUtf8().constData(), PlainTextCharset(subject).constData());
+    GDateTime *date = toGDateTime(env.now ? env.now() : QDateTime::currentDateTime());
+    g_mime_message_set_date(d->message, date);
+    g_date_time_unref(date);
+    const QByteArray localPart = env.messageId ? env.messageId() : defaultMessageIdLocalPart();
+    g_mime_message_set_message_id(
+        d->message, (localPart + '@' + messageIdDomain(d->from)).constData());
+    g_mime_header_list_append(headers, "MIME-Version", "1.0", nullptr);
+    g_mime_header_list_append(headers, "X-mailer", kXMailer, nullptr);
+
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(object, nullptr, stream.get());
+    const GByteArray *written = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    const char *data = reinterpret_cast<const char *>(written->data);
+    const qsizetype length = qsizetype(written->len);
+
+    d->lines.clear();
+    d->size = 0;
+    qsizetype estimate = 64;
+    for (const CachedPartPtr &file : std::as_const(d->files))
+        estimate += file->lines.size();
+    d->lines.reserve(estimate);
+    for (qsizetype start = 0; start < length;) {
+        const char *end = static_cast<const char *>(memchr(data + start, '\n', length - start));
+        const qsizetype stop = end ? end - data : length;
+        qsizetype lineLength = stop - start;
+        if (lineLength > 0 && data[start + lineLength - 1] == '\r')
+            --lineLength;
+        const QByteArrayView line(data + start, lineLength);
+        if (line.size() > kMarkerPrefix.size() && line.startsWith(kMarkerPrefix)
+            && line.endsWith(kMarkerStart)) {
+            const qsizetype index
+                = line.sliced(kMarkerPrefix.size(), line.size() - kMarkerPrefix.size() - 1)
+                      .toLongLong();
+            const CachedPart &file = *d->files.at(index);
+            d->lines.append(file.lines);
+            d->size += file.wireSize;
+        } else {
+            d->lines.append(line.toByteArray());
+            d->size += line.size() + 2;
+        }
+        start = stop + 1;
+    }
+    return d->lines;
+}
+
+const QList<QByteArray> &MimeMessage::lines() const
+{
+    return d->lines;
+}
+
+qint64 MimeMessage::size() const
+{
+    return d->size;
+}
+
+// ---- BuildMessage ----
+
+std::unique_ptr<MimeMessage> BuildMessage(
+    const MessageContent &content, PartCache *cache, QString *error)
+{
+    ensureGMimeInitialized();
+    PartCache localCache;
+    PartCache::Private *parts = (cache ? cache : &localCache)->d();
+    const MessageEnvironment env = currentEnvironment();
+
+    // Every file is read before the tree is built, so a file that cannot be read leaves
+    // nothing half made.
+    QList<CachedPartPtr> attachments, pictures;
+    for (const QString &path : content.attachments) {
+        CachedPartPtr part = parts->part(path, error);
+        if (!part)
+            return nullptr;
+        attachments.append(part);
+    }
+    if (content.html) {
+        for (const QString &path : content.pictures) {
+            CachedPartPtr part = parts->part(path, error);
+            if (!part)
+                return nullptr;
+            pictures.append(part);
+        }
+    }
+
+    auto d = std::make_unique<MimeMessage::Private>();
+    d->message = g_mime_message_new(FALSE);
+
+    GPtr<GMimeMultipart> mixed;
+    if (!content.attachments.isEmpty())
+        mixed.reset(newMultipart("mixed", env));
+
+    GPtr<GMimeObject> body;
+    if (content.html) {
+        GPtr<GMimeMultipart> alternative(newMultipart("alternative", env));
+        if (!content.pictures.isEmpty()) {
+            GPtr<GMimeMultipart> related(newMultipart("related", env));
+            for (qsizetype i = 0; i < pictures.size(); ++i) {
+                GPtr<GMimeObject> picture(
+                    d->newFilePart(content.pictures.at(i), pictures.at(i), true));
+                g_mime_multipart_add(related.get(), picture.get());
+            }
+            g_mime_multipart_add(alternative.get(), GMIME_OBJECT(related.get()));
+        }
+        GPtr<GMimeObject> plain(newPlainTextPart(QString()));
+        g_mime_multipart_add(alternative.get(), plain.get());
+        GPtr<GMimeObject> html(newHtmlPart(content.body));
+        g_mime_multipart_add(alternative.get(), html.get());
+        body.reset(GMIME_OBJECT(alternative.release()));
+    } else {
+        body.reset(newPlainTextPart(content.body));
+    }
+
+    if (mixed) {
+        g_mime_multipart_add(mixed.get(), body.get());
+        for (qsizetype i = 0; i < attachments.size(); ++i) {
+            GPtr<GMimeObject> attachment(
+                d->newFilePart(content.attachments.at(i), attachments.at(i), false));
+            g_mime_multipart_add(mixed.get(), attachment.get());
+        }
+        g_mime_message_set_mime_part(d->message, GMIME_OBJECT(mixed.get()));
+    } else {
+        g_mime_message_set_mime_part(d->message, body.get());
+    }
+    return std::unique_ptr<MimeMessage>(new MimeMessage(std::move(d)));
+}
+
+} // namespace kolporta::compose

@@ -1,0 +1,572 @@
+#include "delivery/SmtpClient.h"
+
+#include <QDeadlineTimer>
+#include <QHostInfo>
+#include <QMessageAuthenticationCode>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+#include <netdb.h>
+
+namespace kolporta::delivery {
+
+namespace {
+
+// Error codes of the "Error: " status lines (Linux errno values where one fits).
+constexpr int ErrInvalid = 22;       // EINVAL
+constexpr int ErrProtocol = 71;      // EPROTO
+constexpr int ErrTooLong = 90;       // EMSGSIZE
+constexpr int ErrClosed = 104;       // ECONNRESET
+constexpr int ErrNotConnected = 107; // ENOTCONN
+constexpr int ErrTimedOut = 110;     // ETIMEDOUT
+constexpr int ErrRefused = 111;      // ECONNREFUSED
+constexpr int ErrQtBase = 1000;
+
+// DATA is written in chunks of this size, and the writer waits for the socket only when
+// more than MaxPending bytes are still unsent, so memory stays bounded for any message.
+constexpr qsizetype ChunkSize = 64 * 1024;
+constexpr qsizetype MaxPending = 1024 * 1024;
+
+bool resolvePort(const QString &text, quint16 *port)
+{
+    bool ok = false;
+    const uint number = text.toUInt(&ok);
+    if (ok)
+        *port = quint16(number);
+    else if (const servent *service = ::getservbyname(text.toLocal8Bit().constData(), "tcp"))
+        *port = ntohs(quint16(service->s_port));
+    else
+        return false;
+    return ok ? number > 0 && number <= 65535 : true;
+}
+
+bool hasWord(const QByteArray &text, const QByteArray &word)
+{
+    const QList<QByteArray> words = text.toUpper().replace('=', ' ').split(' ');
+    return words.contains(word);
+}
+
+// Appends one message line with its CR LF, doubling a leading dot. A line that itself holds
+// CR or LF is sent as several lines, each dot-stuffed, so no line can end the DATA early
+// and smuggle commands in behind it.
+void appendStuffed(QByteArray *out, const QByteArray &line)
+{
+    const char *p = line.constData();
+    const char *end = p + line.size();
+    for (;;) {
+        const char *brk = p;
+        while (brk < end && *brk != '\r' && *brk != '\n')
+            ++brk;
+        if (p < end && *p == '.')
+            out->append('.');
+        out->append(p, brk - p);
+        out->append("\r\n", 2);
+        if (brk == end)
+            return;
+        p = brk + 1;
+        if (*brk == '\r' && p < end && *p == '\n')
+            ++p;
+        if (p == end)
+            return;
+    }
+}
+
+} // namespace
+
+SmtpClient::SmtpClient(QObject *parent)
+    : SmtpClient(settings::SmtpProfile(), parent)
+{
+}
+
+SmtpClient::SmtpClient(const settings::SmtpProfile &profile, QObject *parent)
+    : QObject(parent)
+    , m_profile(profile)
+{
+    m_heloName = QHostInfo::localHostName().toUtf8();
+    if (m_heloName.isEmpty())
+        m_heloName = QByteArrayLiteral("localhost");
+}
+
+SmtpClient::~SmtpClient()
+{
+    dropConnection();
+}
+
+void SmtpClient::setProfile(const settings::SmtpProfile &profile)
+{
+    m_profile = profile;
+}
+
+bool SmtpClient::isEncrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+int SmtpClient::timeoutMs() const
+{
+    return qBound(1, m_profile.timeoutSeconds, 24 * 3600) * 1000;
+}
+
+QString SmtpClient::endpoint() const
+{
+    return m_profile.server + QLatin1Char(':') + m_profile.port;
+}
+
+void SmtpClient::fail(int code, const QString &description)
+{
+    m_replyCode = 0;
+    emit statusLine(QStringLiteral("Error: ") + QString::number(code) + QLatin1Char(',')
+                    + description);
+}
+
+void SmtpClient::failSocket()
+{
+    const QAbstractSocket::SocketError error = m_socket->error();
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        fail(ErrRefused, QStringLiteral("Connection refused"));
+        break;
+    case QAbstractSocket::RemoteHostClosedError:
+        fail(ErrClosed, QStringLiteral("Connection closed by the server"));
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+        fail(ErrTimedOut, QStringLiteral("Connection timed out"));
+        break;
+    case QAbstractSocket::SslHandshakeFailedError: {
+        QStringList reasons;
+        for (const QSslError &e : m_socket->sslHandshakeErrors())
+            reasons.append(e.errorString());
+        fail(ErrQtBase + int(error),
+             QStringLiteral("TLS handshake failed: ")
+                 + (reasons.isEmpty() ? m_socket->errorString()
+                                      : reasons.join(QStringLiteral("; "))));
+        break;
+    }
+    default:
+        fail(ErrQtBase + int(error), m_socket->errorString());
+        break;
+    }
+}
+
+void SmtpClient::dropConnection()
+{
+    if (m_socket) {
+        m_socket->abort();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+    m_buffer.clear();
+}
+
+bool SmtpClient::open()
+{
+    // Closing first reports the socket-closed event even when there was no socket.
+    dropConnection();
+    emit statusLine(QStringLiteral("Socked close: "));
+    m_replyCode = 0;
+    m_reply.clear();
+    m_capabilities.clear();
+    m_extended = false;
+    m_size = false;
+    m_authenticated = false;
+
+    const QString securityText = m_profile.security.trimmed().toUpper();
+    Security security;
+    if (securityText.isEmpty())
+        security = Security::Plain;
+    else if (securityText == QLatin1String("STARTTLS"))
+        security = Security::StartTls;
+    else if (securityText == QLatin1String("SSL"))
+        security = Security::Ssl;
+    else {
+        // An unknown value must not quietly fall back to plain text.
+        fail(ErrInvalid,
+             QStringLiteral("Unknown Security value \"%1\"").arg(m_profile.security));
+        return false;
+    }
+    if (security != Security::Plain && !QSslSocket::supportsSsl()) {
+        fail(ErrInvalid, QStringLiteral("TLS is not available on this system"));
+        return false;
+    }
+
+    if (!connectSocket(security))
+        return false;
+    if (!readReply() || m_replyCode != 220)
+        return false;
+    if (!sayHello())
+        return false;
+    if (security == Security::StartTls && !startTls())
+        return false;
+
+    if (m_extended && (!m_profile.user.isEmpty() || !m_profile.password.isEmpty()))
+        m_authenticated = authenticate();
+    for (const QByteArray &cap : std::as_const(m_capabilities)) {
+        if (cap.toUpper().startsWith("SIZE"))
+            m_size = true;
+    }
+    return true;
+}
+
+bool SmtpClient::connectSocket(Security security)
+{
+    emit statusLine(QStringLiteral("Resolving begin: ") + endpoint());
+    quint16 port = 0;
+    const bool portOk = resolvePort(m_profile.port.trimmed(), &port);
+    const QHostInfo info = portOk ? QHostInfo::fromName(m_profile.server) : QHostInfo();
+    emit statusLine(QStringLiteral("Resolving end: ") + endpoint());
+    if (!portOk) {
+        fail(ErrInvalid, QStringLiteral("Invalid port \"%1\"").arg(m_profile.port));
+        emit statusLine(QStringLiteral("Connect: ") + endpoint());
+        return false;
+    }
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        fail(ErrQtBase + int(QAbstractSocket::HostNotFoundError),
+             info.errorString().isEmpty() ? QStringLiteral("Host not found") : info.errorString());
+        emit statusLine(QStringLiteral("Connect: ") + endpoint());
+        return false;
+    }
+
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    if (security != Security::Plain) {
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        tls.setProtocol(QSsl::SecureProtocols);
+        if (!m_profile.caFile.isEmpty()) {
+            const QList<QSslCertificate> cas = QSslCertificate::fromPath(m_profile.caFile);
+            if (cas.isEmpty()) {
+                fail(ErrInvalid, QStringLiteral("No certificate could be read from CAFile \"%1\"")
+                                     .arg(m_profile.caFile));
+                emit statusLine(QStringLiteral("Connect: ") + endpoint());
+                return false;
+            }
+            tls.addCaCertificates(cas);
+        }
+    }
+
+    bool connected = false;
+    // Every address of the name is tried, so "localhost" works whether the server listens
+    // on ::1 or on 127.0.0.1.
+    for (const QHostAddress &address : info.addresses()) {
+        m_socket = new QSslSocket;
+        m_socket->setReadBufferSize(4 * MaxLineLength);
+        m_socket->setSslConfiguration(tls);
+        m_socket->setPeerVerifyName(m_profile.server);
+        emit statusLine(QStringLiteral("Socked create: ")
+                        + (address.protocol() == QAbstractSocket::IPv6Protocol
+                               ? QStringLiteral("IPv6")
+                               : QStringLiteral("IPv4")));
+        if (security == Security::Ssl)
+            m_socket->connectToHostEncrypted(address.toString(), port, m_profile.server);
+        else
+            m_socket->connectToHost(address, port);
+        if (m_socket->waitForConnected(timeoutMs())) {
+            connected = true;
+            break;
+        }
+        failSocket();
+        dropConnection();
+    }
+    emit statusLine(QStringLiteral("Connect: ") + endpoint());
+    if (!connected)
+        return false;
+    if (security == Security::Ssl) {
+        if (!m_socket->waitForEncrypted(timeoutMs())) {
+            failSocket();
+            dropConnection();
+            return false;
+        }
+        emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
+                        + QLatin1Char(' ') + m_socket->sessionCipher().name());
+    }
+    return true;
+}
+
+bool SmtpClient::startTls()
+{
+    bool offered = false;
+    for (const QByteArray &cap : std::as_const(m_capabilities))
+        offered = offered || cap.trimmed().toUpper() == "STARTTLS";
+    if (!m_extended || !offered) {
+        fail(ErrProtocol, QStringLiteral("The server does not offer STARTTLS"));
+        dropConnection();
+        return false;
+    }
+    if (!command("STARTTLS") || !readReply())
+        return false;
+    if (m_replyCode != 220) {
+        const int code = m_replyCode;
+        fail(ErrProtocol, QStringLiteral("The server refused STARTTLS: ")
+                              + QString::fromUtf8(m_reply.value(0)));
+        m_replyCode = code;
+        dropConnection();
+        return false;
+    }
+    // Anything that came after the 220 was sent before encryption and could be injected by
+    // a man in the middle; it must not be read as a reply inside the TLS session.
+    m_buffer.clear();
+    m_socket->readAll();
+    m_socket->startClientEncryption();
+    if (!m_socket->waitForEncrypted(timeoutMs())) {
+        failSocket();
+        dropConnection();
+        return false;
+    }
+    emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
+                    + QLatin1Char(' ') + m_socket->sessionCipher().name());
+    // What the server said before the upgrade is forgotten; only EHLO over TLS counts.
+    m_capabilities.clear();
+    m_extended = false;
+    if (!command("EHLO " + m_heloName) || !readReply())
+        return false;
+    if (m_replyCode < 250 || m_replyCode > 259)
+        return false;
+    m_extended = true;
+    for (qsizetype i = 1; i < m_reply.size(); ++i)
+        m_capabilities.append(m_reply.at(i).mid(4));
+    return true;
+}
+
+bool SmtpClient::sayHello()
+{
+    if (!command("EHLO " + m_heloName))
+        return false;
+    if (readReply() && m_replyCode >= 250 && m_replyCode <= 259) {
+        m_extended = true;
+        for (qsizetype i = 1; i < m_reply.size(); ++i)
+            m_capabilities.append(m_reply.at(i).mid(4));
+        return true;
+    }
+    if (!command("HELO " + m_heloName) || !readReply())
+        return false;
+    return m_replyCode >= 250 && m_replyCode <= 259;
+}
+
+bool SmtpClient::authenticate()
+{
+    QByteArray methods;
+    for (const QByteArray &cap : std::as_const(m_capabilities)) {
+        if (cap.toUpper().startsWith("AUTH ")) {
+            methods = cap.mid(5);
+            break;
+        }
+    }
+    if (methods.isNull()) {
+        for (const QByteArray &cap : std::as_const(m_capabilities)) {
+            if (cap.toUpper().startsWith("AUTH=")) {
+                methods = cap.mid(5);
+                break;
+            }
+        }
+    }
+    if (hasWord(methods, "CRAM-MD5") && authCramMd5())
+        return true;
+    if (hasWord(methods, "LOGIN") && authLogin())
+        return true;
+    // PLAIN sends the password itself, so it is used only inside TLS.
+    if (isEncrypted() && hasWord(methods, "PLAIN") && authPlain())
+        return true;
+    return false;
+}
+
+bool SmtpClient::authCramMd5()
+{
+    if (!command("AUTH CRAM-MD5") || !readReply() || m_replyCode != 334)
+        return false;
+    const QByteArray challenge = QByteArray::fromBase64(m_reply.value(0).mid(4));
+    const QByteArray digest = QMessageAuthenticationCode::hash(
+                                  challenge, m_profile.password.toUtf8(), QCryptographicHash::Md5)
+                                  .toHex();
+    const QByteArray response = m_profile.user.toUtf8() + ' ' + digest;
+    return command(response.toBase64()) && readReply() && m_replyCode == 235;
+}
+
+bool SmtpClient::authLogin()
+{
+    return command("AUTH LOGIN") && readReply() && m_replyCode == 334
+        && command(m_profile.user.toUtf8().toBase64()) && readReply() && m_replyCode == 334
+        && command(m_profile.password.toUtf8().toBase64()) && readReply() && m_replyCode == 235;
+}
+
+bool SmtpClient::authPlain()
+{
+    const QByteArray credentials = '\0' + m_profile.user.toUtf8() + '\0'
+        + m_profile.password.toUtf8();
+    return command("AUTH PLAIN " + credentials.toBase64()) && readReply() && m_replyCode == 235;
+}
+
+bool SmtpClient::refuseUnsafe(const QString &address)
+{
+    // A line break would end the command early and let the rest run as a command of its own.
+    if (address.contains(QLatin1Char('\r')) || address.contains(QLatin1Char('\n'))
+        || address.contains(QChar(0))) {
+        m_reply.clear();
+        fail(ErrInvalid, QStringLiteral("Address holds a line break or NUL character"));
+        return true;
+    }
+    return false;
+}
+
+bool SmtpClient::mailFrom(const QString &address, qint64 size)
+{
+    if (refuseUnsafe(address))
+        return false;
+    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
+    if (m_size && size > 0)
+        line += " SIZE=" + QByteArray::number(size);
+    return command(line) && readReply() && m_replyCode == 250;
+}
+
+bool SmtpClient::rcptTo(const QString &address)
+{
+    if (refuseUnsafe(address))
+        return false;
+    return command("RCPT TO:<" + address.toUtf8() + '>') && readReply() && m_replyCode == 250;
+}
+
+bool SmtpClient::sendData(const QList<QByteArray> &lines, QString *error)
+{
+    if (error)
+        error->clear();
+    if (!command("DATA") || !readReply() || m_replyCode != 354)
+        return false;
+    QByteArray chunk;
+    chunk.reserve(ChunkSize + 1024);
+    for (const QByteArray &line : lines) {
+        appendStuffed(&chunk, line);
+        if (chunk.size() >= ChunkSize) {
+            if (!writeBytes(chunk))
+                return false;
+            chunk.clear();
+        }
+    }
+    chunk.append(".\r\n");
+    return writeBytes(chunk) && readReply() && m_replyCode == 250;
+}
+
+void SmtpClient::close()
+{
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {
+        // 221 is expected but not required; the socket closes whatever the reply.
+        if (command("QUIT"))
+            readReply();
+    }
+    dropConnection();
+    emit statusLine(QStringLiteral("Socked close: "));
+}
+
+bool SmtpClient::command(const QByteArray &line)
+{
+    return writeBytes(line + "\r\n");
+}
+
+bool SmtpClient::writeBytes(const QByteArray &bytes)
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_reply.clear();
+        fail(ErrNotConnected, QStringLiteral("Not connected"));
+        return false;
+    }
+    if (m_socket->write(bytes) != bytes.size()) {
+        m_reply.clear();
+        failSocket();
+        dropConnection();
+        return false;
+    }
+    m_socket->flush();
+    QDeadlineTimer deadline(timeoutMs());
+    while (m_socket->bytesToWrite() > MaxPending) {
+        if (!m_socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())))
+            || deadline.hasExpired()) {
+            m_reply.clear();
+            if (deadline.hasExpired())
+                fail(ErrTimedOut, QStringLiteral("Connection timed out"));
+            else
+                failSocket();
+            dropConnection();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SmtpClient::readReply()
+{
+    m_reply.clear();
+    m_replyCode = 0;
+    QByteArray line;
+    do {
+        if (!readLine(&line)) {
+            m_reply.clear();
+            m_replyCode = 0;
+            return false;
+        }
+        m_reply.append(line);
+        if (m_reply.size() > MaxReplyLines) {
+            m_reply.clear();
+            fail(ErrTooLong, QStringLiteral("Reply longer than %1 lines").arg(MaxReplyLines));
+            dropConnection();
+            return false;
+        }
+    } while (line.size() >= 4 && line.at(3) == '-');
+
+    const QByteArray first = m_reply.constFirst();
+    const bool digits = first.size() >= 3 && std::isdigit(uchar(first.at(0)))
+        && std::isdigit(uchar(first.at(1))) && std::isdigit(uchar(first.at(2)));
+    if (!digits) {
+        fail(ErrProtocol, QStringLiteral("Reply without a code: ")
+                              + QString::fromUtf8(first.left(80)));
+        return false;
+    }
+    m_replyCode = first.left(3).toInt();
+    return true;
+}
+
+bool SmtpClient::readLine(QByteArray *line)
+{
+    QDeadlineTimer deadline(timeoutMs());
+    for (;;) {
+        const qsizetype end = m_buffer.indexOf('\n');
+        if (end >= 0) {
+            *line = m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+            if (line->endsWith('\r'))
+                line->chop(1);
+            if (line->size() <= MaxLineLength)
+                return true;
+        }
+        if (end >= 0 || m_buffer.size() > MaxLineLength) {
+            // A server that never ends its line must not make us buffer without bound.
+            fail(ErrTooLong,
+                 QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength));
+            dropConnection();
+            return false;
+        }
+        if (!m_socket) {
+            fail(ErrNotConnected, QStringLiteral("Not connected"));
+            return false;
+        }
+        if (m_socket->bytesAvailable() > 0) {
+            m_buffer += m_socket->read(MaxLineLength + 2 - m_buffer.size());
+            continue;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            failSocket();
+            dropConnection();
+            return false;
+        }
+        if (deadline.hasExpired()
+            || !m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (m_socket->bytesAvailable() > 0)
+                continue;
+            if (deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError)
+                fail(ErrTimedOut, QStringLiteral("Connection timed out"));
+            else
+                failSocket();
+            // A late reply would be taken for the answer to the next command.
+            dropConnection();
+            return false;
+        }
+    }
+}
+
+} // namespace kolporta::delivery

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "delivery/SmtpSession.h"
+#include "settings/SmtpProfile.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QSslSocket;
+
+namespace kolporta::delivery {
+
+// The SMTP client of the send run: one connection to the server of an SMTP profile, spoken
+// over a blocking socket, so it works without a running event loop. Every wait for a reply
+// line is bounded by the profile's "Timeout" (60 s by default); a lost connection, a timeout,
+// a reply line over 64 KiB or a reply without a code fails the operation under way with
+// reply code 0 and an "Error: code,description" status line, never an exception. Codes are
+// the Linux errno values where one fits (110 timed out, 111 refused, 104 closed by the
+// server, 71 protocol error, 90 reply too long, 22 invalid argument) and 1000 + Qt's
+// QAbstractSocket::SocketError otherwise.
+//
+// "Security" in the profile adds TLS: "STARTTLS" upgrades after EHLO, "SSL" encrypts from
+// the first byte. The certificate is verified against the system's CAs plus "CAFile", with
+// the host name checked; any failure, or a server without STARTTLS, fails the opening, so
+// there is no silent downgrade. Without "Security" the bytes on the wire are the plain ones.
+class SmtpClient : public QObject, public SmtpSession
+{
+    Q_OBJECT
+
+public:
+    explicit SmtpClient(QObject *parent = nullptr);
+    explicit SmtpClient(const settings::SmtpProfile &profile, QObject *parent = nullptr);
+    ~SmtpClient() override;
+
+    void setProfile(const settings::SmtpProfile &profile);
+    const settings::SmtpProfile &profile() const { return m_profile; }
+
+    bool open() override;
+    bool mailFrom(const QString &address, qint64 size) override;
+    bool rcptTo(const QString &address) override;
+    bool sendData(const QList<QByteArray> &lines, QString *error) override;
+    void close() override;
+    int lastReplyCode() const override { return m_replyCode; }
+
+    // All lines of the last reply, without line ends.
+    QList<QByteArray> lastReply() const { return m_reply; }
+    // The EHLO reply's second and later lines, each without its first four characters.
+    QList<QByteArray> capabilities() const { return m_capabilities; }
+    bool isExtended() const { return m_extended; }
+    bool sizeAnnounced() const { return m_size; }
+    bool isAuthenticated() const { return m_authenticated; }
+    bool isEncrypted() const;
+    // The name sent in EHLO and HELO: the host name, or "localhost" when there is none.
+    QByteArray heloName() const { return m_heloName; }
+
+    // The longest reply line accepted, and the most lines one reply may have.
+    static constexpr qsizetype MaxLineLength = 64 * 1024;
+    static constexpr int MaxReplyLines = 1000;
+
+signals:
+    // A socket event, in the texts of the "Průběh komunikace" list.
+    void statusLine(const QString &line);
+
+private:
+    enum class Security { Plain, StartTls, Ssl };
+
+    bool connectSocket(Security security);
+    bool startTls();
+    bool sayHello();
+    bool authenticate();
+    bool authCramMd5();
+    bool authLogin();
+    bool authPlain();
+
+    bool command(const QByteArray &line);
+    bool writeBytes(const QByteArray &bytes);
+    bool readReply();
+    bool readLine(QByteArray *line);
+    bool refuseUnsafe(const QString &address);
+
+    void fail(int code, const QString &description);
+    void failSocket();
+    void dropConnection();
+    QString endpoint() const;
+    int timeoutMs() const;
+
+    settings::SmtpProfile m_profile;
+    QSslSocket *m_socket = nullptr;
+    QByteArray m_buffer;
+    QByteArray m_heloName;
+    int m_replyCode = 0;
+    QList<QByteArray> m_reply;
+    QList<QByteArray> m_capabilities;
+    bool m_extended = false;
+    bool m_size = false;
+    bool m_authenticated = false;
+};
+
+} // namespace kolporta::delivery
