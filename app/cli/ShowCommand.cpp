@@ -13,22 +13,22 @@ using namespace kolporta;
 
 namespace {
 
-const char kShowHelp[] =
-    "Usage: kolporta-cli [--home DIR] show PROJECT\n"
-    "\n"
-    "Prints the project as the program loads it, as one JSON object with the keys\n"
-    "addressList, subject, from, blockFile, autoBlock, mailer, smtpServer, sendAsBcc,\n"
-    "htmlBody, bccMaxCount, text, attachments, files and encoding.\n"
-    "\n"
-    "mailer and smtpServer hold the item the project selects: \"SMTP\" or a mail program of\n"
-    "the home folder's list, and a section of its smtp.ini; \"\" when the project names\n"
-    "none of them. encoding is \"utf-8\" or \"windows-1250\", the file's encoding.\n"
-    "\n"
-    "Options:\n"
-    "  --home DIR   the folder of smtp.ini and mailclients.ini\n"
-    "  -h, --help   this text\n"
-    "\n"
-    "Exit status: 0 printed, 2 bad usage or a project that cannot be read.\n";
+const char kShowHelp[]
+    = "Usage: kolporta-cli [--home DIR] show PROJECT\n"
+      "\n"
+      "Prints the project as the program loads it, as one JSON object with the keys\n"
+      "addressList, subject, from, blockFile, autoBlock, mailer, smtpServer, sendAsBcc,\n"
+      "htmlBody, bccMaxCount, text, attachments, files and encoding.\n"
+      "\n"
+      "mailer and smtpServer hold the item the project selects: \"SMTP\" or a mail program of\n"
+      "the home folder's list, and a section of its smtp.ini; \"\" when the project names\n"
+      "none of them. encoding is \"utf-8\" or \"windows-1250\", the file's encoding.\n"
+      "\n"
+      "Options:\n"
+      "  --home DIR   the folder of smtp.ini and mailclients.ini\n"
+      "  -h, --help   this text\n"
+      "\n"
+      "Exit status: 0 printed, 2 bad usage or a project that cannot be read.\n";
 
 QByteArray jsonString(const QString &text)
 {
@@ -102,8 +102,9 @@ QByteArray projectJson(const project::Project &p)
         {"text", jsonList(p.text)},
         {"attachments", jsonList(p.attachments)},
         {"files", jsonList(p.files)},
-        {"encoding", p.encoding == project::TextEncoding::Utf8 ? QByteArray("\"utf-8\"")
-                                                               : QByteArray("\"windows-1250\"")},
+        {"encoding",
+            p.encoding == project::TextEncoding::Utf8 ? QByteArray("\"utf-8\"")
+                                                      : QByteArray("\"windows-1250\"")},
     };
     QByteArray out = "{\n";
     bool first = true;

@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
+#include <cctype>
 #include <netdb.h>
 
 namespace kolporta::delivery {
@@ -225,8 +226,9 @@ bool SmtpClient::connectSocket(Security security)
         return false;
     }
 
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration tls;
     if (security != Security::Plain) {
+        tls = QSslConfiguration::defaultConfiguration();
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
         tls.setProtocol(QSsl::SecureProtocols);
         if (!m_profile.caFile.isEmpty()) {
@@ -248,8 +250,10 @@ bool SmtpClient::connectSocket(Security security)
     for (const QHostAddress &address : info.addresses()) {
         m_socket = new QSslSocket;
         m_socket->setReadBufferSize(4 * MaxLineLength);
-        m_socket->setSslConfiguration(tls);
-        m_socket->setPeerVerifyName(m_profile.server);
+        if (security != Security::Plain) {
+            m_socket->setSslConfiguration(tls);
+            m_socket->setPeerVerifyName(m_profile.server);
+        }
         emit statusLine(QStringLiteral("Socked create: ")
             + (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("IPv6")
                                                                    : QStringLiteral("IPv4")));
@@ -258,6 +262,9 @@ bool SmtpClient::connectSocket(Security security)
         else
             m_socket->connectToHost(address, port);
         if (m_socket->waitForConnected(timeoutMs())) {
+            // Commands are small and each waits for its reply; Nagle's algorithm would hold
+            // a command back until the last data segment is acknowledged.
+            m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connected = true;
             break;
         }

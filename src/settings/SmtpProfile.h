@@ -14,7 +14,8 @@ struct SmtpProfile
     QString password; // "Passw"
     int timeoutSeconds = 60; // "Timeout", optional: seconds per reply
     QString security; // "Security", optional: "", "STARTTLS" or "SSL"
-    QString caFile; // "CAFile", optional: extra trusted PEM file
+    QString caFile; // "CAFile", optional: extra trusted PEM file;
+                    // relative to the folder of smtp.ini
 };
 
 // Reads the profile `name` from the file afresh; a missing file, section or key gives

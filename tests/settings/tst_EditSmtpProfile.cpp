@@ -113,6 +113,14 @@ private slots:
             << QByteArray("[B]\r\nServer=b\r\n\r\n[A]\r\nServer=x\r\nUser=\r\nPassw=\r\n"
                           "Port=25\r\n\r\n")
             << QStringList {q("A"), q("B")};
+        QTest::newRow("keys the dialog does not show are kept")
+            << QByteArray("[A]\r\nSecurity=STARTTLS\r\nServer=s\r\nCAFile=ca.pem\r\n")
+            << QStringList {q("A")} << q("A") << true
+            << QStringList {q("A"), q("t"), q("587"), q(""), q("")}
+            << QStringList {q("A"), q("s"), q("25"), q(""), q("")}
+            << QByteArray("[A]\r\nSecurity=STARTTLS\r\nServer=t\r\nCAFile=ca.pem\r\nUser=\r\n"
+                          "Passw=\r\nPort=587\r\n\r\n")
+            << QStringList {q("A")};
         QTest::newRow("pasted letters in the port are stored as they stand")
             << QByteArray("[A]\r\nPort=25\r\n") << QStringList {q("A")} << q("A") << true
             << QStringList {q("A"), q(""), q("2 5x"), q(""), q("")}
