@@ -17,11 +17,12 @@ namespace kolporta::compose {
 namespace {
 
 // Owns one GObject reference.
-template<typename T>
-class Ref
+template <typename T> class Ref
 {
 public:
-    explicit Ref(T *object = nullptr) : m_object(object) { }
+    explicit Ref(T *object = nullptr)
+        : m_object(object)
+    { }
     ~Ref()
     {
         if (m_object)
@@ -83,8 +84,8 @@ QString trimBlanks(const QString &text)
 
 GMimeDataWrapper *wrapBytes(const QByteArray &bytes)
 {
-    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(),
-                                                              size_t(bytes.size())));
+    Ref<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
     return g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT);
 }
 
@@ -112,8 +113,7 @@ GMimePart *textPart(const char *subtype, const QByteArray &bytes, const QByteArr
     // 7bit while the text allows it, else quoted-printable, which keeps the text readable
     // in the raw message; no mail program on the way has to be 8-bit clean.
     g_mime_part_set_content_encoding(GMIME_PART(part),
-                                     fitsSevenBit(bytes) ? GMIME_CONTENT_ENCODING_7BIT
-                                                         : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+        fitsSevenBit(bytes) ? GMIME_CONTENT_ENCODING_7BIT : GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
     return GMIME_PART(part);
 }
 
@@ -130,11 +130,11 @@ QByteArray htmlCharset(const QString &html)
 GMimePart *filePart(const QString &path, const QByteArray &bytes, bool inlinePicture)
 {
     static const QMimeDatabase mimeDatabase;
-    const QByteArray type =
-            mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name().toLatin1();
+    const QByteArray type
+        = mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name().toLatin1();
     const qsizetype slash = type.indexOf('/');
-    GMimePart *part = g_mime_part_new_with_type(type.left(slash).constData(),
-                                                type.mid(slash + 1).constData());
+    GMimePart *part
+        = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
     const QByteArray fileName = QFileInfo(path).fileName().toUtf8();
     g_mime_object_set_disposition(GMIME_OBJECT(part), inlinePicture ? "inline" : "attachment");
     g_mime_part_set_filename(part, fileName.constData());
@@ -152,9 +152,9 @@ void addMailbox(GMimeMessage *message, const MailProgramMessage::Recipient &reci
     QString address;
     MailProgramMailbox(recipient.text, &name, &address);
     InternetAddressList *list = g_mime_message_get_addresses(
-            message, recipient.blindCopy ? GMIME_ADDRESS_TYPE_BCC : GMIME_ADDRESS_TYPE_TO);
+        message, recipient.blindCopy ? GMIME_ADDRESS_TYPE_BCC : GMIME_ADDRESS_TYPE_TO);
     Ref<InternetAddress> mailbox(internet_address_mailbox_new(
-            name.isEmpty() ? nullptr : name.toUtf8().constData(), address.toUtf8().constData()));
+        name.isEmpty() ? nullptr : name.toUtf8().constData(), address.toUtf8().constData()));
     internet_address_list_add(list, mailbox.get());
 }
 
@@ -165,7 +165,7 @@ void MailProgramMailbox(const QString &text, QString *name, QString *address)
     const QString line = trimBlanks(oneLine(text));
     ensureGMimeInitialized();
     Ref<InternetAddressList> parsed(
-            internet_address_list_parse(nullptr, line.toUtf8().constData()));
+        internet_address_list_parse(nullptr, line.toUtf8().constData()));
     if (parsed.get() && internet_address_list_length(parsed.get()) == 1) {
         InternetAddress *item = internet_address_list_get_address(parsed.get(), 0);
         if (INTERNET_ADDRESS_IS_MAILBOX(item)) {
@@ -194,8 +194,8 @@ bool IsMailProgramPicture(const QString &path)
 {
     static const QMimeDatabase mimeDatabase;
     return mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension)
-            .name()
-            .startsWith(QStringLiteral("image/"));
+        .name()
+        .startsWith(QStringLiteral("image/"));
 }
 
 MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *error) const
@@ -234,8 +234,8 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     GDateTime *now = g_date_time_new_now_local();
     g_mime_message_set_date(message.get(), now);
     g_date_time_unref(now);
-    char *messageId = g_mime_utils_generate_message_id(
-            QSysInfo::machineHostName().toUtf8().constData());
+    char *messageId
+        = g_mime_utils_generate_message_id(QSysInfo::machineHostName().toUtf8().constData());
     g_mime_message_set_message_id(message.get(), messageId);
     g_free(messageId);
     for (const Recipient &recipient : recipients)
@@ -246,7 +246,13 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     QList<qsizetype> attachments;
     if (html) {
         const QByteArray charset = htmlCharset(text);
-        Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(text, charset), charset));
+        QString content = text;
+        // The prepared body declares ISO-8859-2; some readers trust that declaration over
+        // the part's header, so it must not contradict a body that had to go as UTF-8.
+        if (charset != "iso-8859-2")
+            content.replace(QStringLiteral("charset=iso-8859-2"), QStringLiteral("charset=utf-8"),
+                Qt::CaseInsensitive);
+        Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(content, charset), charset));
         QList<qsizetype> pictures;
         for (qsizetype i = 0; i < files.size(); ++i)
             (IsMailProgramPicture(files.at(i)) ? pictures : attachments).append(i);

@@ -81,12 +81,15 @@ QString startErrorText(const MailProgram &program, const QString &programPath)
         shown = MailPrograms::splitCommand(program.command).value(0);
     if (shown.isEmpty()) // no command at all: name the entry the user chose
         shown = program.name;
-    return QStringLiteral("Cannot start the mail program \"%1\": %2").arg(shown, qt_error_string(code));
+    return QStringLiteral("Cannot start the mail program \"%1\": %2")
+        .arg(shown, qt_error_string(code));
 }
 
 } // namespace
 
-MailObject::MailObject(QList<MailProgram> programs) : m_programs(std::move(programs)) { }
+MailObject::MailObject(QList<MailProgram> programs)
+    : m_programs(std::move(programs))
+{ }
 
 bool MailObject::anyClientInstalled() const
 {
@@ -127,7 +130,7 @@ void MailObject::setBody(const QString &body)
 
 void MailObject::addRecipient(const QString &text, RecipientKind kind)
 {
-    m_recipients.append({ text.trimmed(), kind });
+    m_recipients.append({text.trimmed(), kind});
 }
 
 QString MailObject::mapiErrorText(int code)
@@ -182,7 +185,7 @@ bool MailObject::send(QString *error)
     for (const QString &path : m_attachments)
         message.files.append(QFileInfo(path).absoluteFilePath());
     for (const Recipient &recipient : m_recipients)
-        message.recipients.append({ recipient.text, recipient.kind == RecipientKind::Bcc });
+        message.recipients.append({recipient.text, recipient.kind == RecipientKind::Bcc});
     QByteArray bytes;
     QString failed;
     switch (message.build(&bytes, &failed)) {
@@ -211,7 +214,7 @@ bool MailObject::send(QString *error)
     const QDeadlineTimer deadline(m_timeoutMs);
     if (!process.waitForStarted(int(qMax<qint64>(deadline.remainingTime(), 1)))) {
         *error = QStringLiteral("Cannot start the mail program \"%1\": %2")
-                         .arg(path, process.errorString());
+                     .arg(path, process.errorString());
         return false;
     }
     // A program that exits without reading all of its input only makes the write fail
@@ -221,7 +224,7 @@ bool MailObject::send(QString *error)
     bool finished = false;
     while (!finished && !deadline.hasExpired()) {
         finished = process.waitForFinished(int(qMax<qint64>(deadline.remainingTime(), 1)))
-                || process.state() == QProcess::NotRunning;
+            || process.state() == QProcess::NotRunning;
     }
     if (!finished) {
         process.kill();

@@ -9,8 +9,8 @@ namespace kolporta::delivery {
 // One sendmail-compatible mail program of the route list.
 struct MailProgram
 {
-    QString name;      // display name: the section of mailclients.ini, or the detected one
-    QString command;   // program and arguments
+    QString name; // display name: the section of mailclients.ini, or the detected one
+    QString command; // program and arguments
     bool installed = false; // the program exists and is executable
 };
 

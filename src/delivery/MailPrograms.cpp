@@ -38,7 +38,8 @@ QString expandWord(const QString &word)
             if (word.at(i + 1) == u'{') {
                 const qsizetype close = word.indexOf(u'}', i + 2);
                 if (close > i + 2) {
-                    out += qEnvironmentVariable(word.mid(i + 2, close - i - 2).toLocal8Bit().constData());
+                    out += qEnvironmentVariable(
+                        word.mid(i + 2, close - i - 2).toLocal8Bit().constData());
                     i = close + 1;
                     continue;
                 }

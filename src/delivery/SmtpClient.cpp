@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
+#include <cctype>
 #include <netdb.h>
 
 namespace kolporta::delivery {
@@ -14,13 +15,13 @@ namespace kolporta::delivery {
 namespace {
 
 // Error codes of the "Error: " status lines (Linux errno values where one fits).
-constexpr int ErrInvalid = 22;       // EINVAL
-constexpr int ErrProtocol = 71;      // EPROTO
-constexpr int ErrTooLong = 90;       // EMSGSIZE
-constexpr int ErrClosed = 104;       // ECONNRESET
+constexpr int ErrInvalid = 22; // EINVAL
+constexpr int ErrProtocol = 71; // EPROTO
+constexpr int ErrTooLong = 90; // EMSGSIZE
+constexpr int ErrClosed = 104; // ECONNRESET
 constexpr int ErrNotConnected = 107; // ENOTCONN
-constexpr int ErrTimedOut = 110;     // ETIMEDOUT
-constexpr int ErrRefused = 111;      // ECONNREFUSED
+constexpr int ErrTimedOut = 110; // ETIMEDOUT
+constexpr int ErrRefused = 111; // ECONNREFUSED
 constexpr int ErrQtBase = 1000;
 
 // DATA is written in chunks of this size, and the writer waits for the socket only when
@@ -76,8 +77,7 @@ void appendStuffed(QByteArray *out, const QByteArray &line)
 
 SmtpClient::SmtpClient(QObject *parent)
     : SmtpClient(settings::SmtpProfile(), parent)
-{
-}
+{ }
 
 SmtpClient::SmtpClient(const settings::SmtpProfile &profile, QObject *parent)
     : QObject(parent)
@@ -116,8 +116,8 @@ QString SmtpClient::endpoint() const
 void SmtpClient::fail(int code, const QString &description)
 {
     m_replyCode = 0;
-    emit statusLine(QStringLiteral("Error: ") + QString::number(code) + QLatin1Char(',')
-                    + description);
+    emit statusLine(
+        QStringLiteral("Error: ") + QString::number(code) + QLatin1Char(',') + description);
 }
 
 void SmtpClient::failSocket()
@@ -138,9 +138,9 @@ void SmtpClient::failSocket()
         for (const QSslError &e : m_socket->sslHandshakeErrors())
             reasons.append(e.errorString());
         fail(ErrQtBase + int(error),
-             QStringLiteral("TLS handshake failed: ")
-                 + (reasons.isEmpty() ? m_socket->errorString()
-                                      : reasons.join(QStringLiteral("; "))));
+            QStringLiteral("TLS handshake failed: ")
+                + (reasons.isEmpty() ? m_socket->errorString()
+                                     : reasons.join(QStringLiteral("; "))));
         break;
     }
     default:
@@ -181,8 +181,7 @@ bool SmtpClient::open()
         security = Security::Ssl;
     else {
         // An unknown value must not quietly fall back to plain text.
-        fail(ErrInvalid,
-             QStringLiteral("Unknown Security value \"%1\"").arg(m_profile.security));
+        fail(ErrInvalid, QStringLiteral("Unknown Security value \"%1\"").arg(m_profile.security));
         return false;
     }
     if (security != Security::Plain && !QSslSocket::supportsSsl()) {
@@ -222,20 +221,22 @@ bool SmtpClient::connectSocket(Security security)
     }
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
         fail(ErrQtBase + int(QAbstractSocket::HostNotFoundError),
-             info.errorString().isEmpty() ? QStringLiteral("Host not found") : info.errorString());
+            info.errorString().isEmpty() ? QStringLiteral("Host not found") : info.errorString());
         emit statusLine(QStringLiteral("Connect: ") + endpoint());
         return false;
     }
 
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration tls;
     if (security != Security::Plain) {
+        tls = QSslConfiguration::defaultConfiguration();
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
         tls.setProtocol(QSsl::SecureProtocols);
         if (!m_profile.caFile.isEmpty()) {
             const QList<QSslCertificate> cas = QSslCertificate::fromPath(m_profile.caFile);
             if (cas.isEmpty()) {
-                fail(ErrInvalid, QStringLiteral("No certificate could be read from CAFile \"%1\"")
-                                     .arg(m_profile.caFile));
+                fail(ErrInvalid,
+                    QStringLiteral("No certificate could be read from CAFile \"%1\"")
+                        .arg(m_profile.caFile));
                 emit statusLine(QStringLiteral("Connect: ") + endpoint());
                 return false;
             }
@@ -249,17 +250,21 @@ bool SmtpClient::connectSocket(Security security)
     for (const QHostAddress &address : info.addresses()) {
         m_socket = new QSslSocket;
         m_socket->setReadBufferSize(4 * MaxLineLength);
-        m_socket->setSslConfiguration(tls);
-        m_socket->setPeerVerifyName(m_profile.server);
+        if (security != Security::Plain) {
+            m_socket->setSslConfiguration(tls);
+            m_socket->setPeerVerifyName(m_profile.server);
+        }
         emit statusLine(QStringLiteral("Socked create: ")
-                        + (address.protocol() == QAbstractSocket::IPv6Protocol
-                               ? QStringLiteral("IPv6")
-                               : QStringLiteral("IPv4")));
+            + (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("IPv6")
+                                                                   : QStringLiteral("IPv4")));
         if (security == Security::Ssl)
             m_socket->connectToHostEncrypted(address.toString(), port, m_profile.server);
         else
             m_socket->connectToHost(address, port);
         if (m_socket->waitForConnected(timeoutMs())) {
+            // Commands are small and each waits for its reply; Nagle's algorithm would hold
+            // a command back until the last data segment is acknowledged.
+            m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connected = true;
             break;
         }
@@ -276,7 +281,7 @@ bool SmtpClient::connectSocket(Security security)
             return false;
         }
         emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
-                        + QLatin1Char(' ') + m_socket->sessionCipher().name());
+            + QLatin1Char(' ') + m_socket->sessionCipher().name());
     }
     return true;
 }
@@ -295,8 +300,8 @@ bool SmtpClient::startTls()
         return false;
     if (m_replyCode != 220) {
         const int code = m_replyCode;
-        fail(ErrProtocol, QStringLiteral("The server refused STARTTLS: ")
-                              + QString::fromUtf8(m_reply.value(0)));
+        fail(ErrProtocol,
+            QStringLiteral("The server refused STARTTLS: ") + QString::fromUtf8(m_reply.value(0)));
         m_replyCode = code;
         dropConnection();
         return false;
@@ -312,7 +317,7 @@ bool SmtpClient::startTls()
         return false;
     }
     emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
-                    + QLatin1Char(' ') + m_socket->sessionCipher().name());
+        + QLatin1Char(' ') + m_socket->sessionCipher().name());
     // What the server said before the upgrade is forgotten; only EHLO over TLS counts.
     m_capabilities.clear();
     m_extended = false;
@@ -374,7 +379,7 @@ bool SmtpClient::authCramMd5()
         return false;
     const QByteArray challenge = QByteArray::fromBase64(m_reply.value(0).mid(4));
     const QByteArray digest = QMessageAuthenticationCode::hash(
-                                  challenge, m_profile.password.toUtf8(), QCryptographicHash::Md5)
+        challenge, m_profile.password.toUtf8(), QCryptographicHash::Md5)
                                   .toHex();
     const QByteArray response = m_profile.user.toUtf8() + ' ' + digest;
     return command(response.toBase64()) && readReply() && m_replyCode == 235;
@@ -389,8 +394,8 @@ bool SmtpClient::authLogin()
 
 bool SmtpClient::authPlain()
 {
-    const QByteArray credentials = '\0' + m_profile.user.toUtf8() + '\0'
-        + m_profile.password.toUtf8();
+    const QByteArray credentials
+        = '\0' + m_profile.user.toUtf8() + '\0' + m_profile.password.toUtf8();
     return command("AUTH PLAIN " + credentials.toBase64()) && readReply() && m_replyCode == 235;
 }
 
@@ -513,8 +518,10 @@ bool SmtpClient::readReply()
     const bool digits = first.size() >= 3 && std::isdigit(uchar(first.at(0)))
         && std::isdigit(uchar(first.at(1))) && std::isdigit(uchar(first.at(2)));
     if (!digits) {
-        fail(ErrProtocol, QStringLiteral("Reply without a code: ")
-                              + QString::fromUtf8(first.left(80)));
+        fail(ErrProtocol,
+            QStringLiteral("Reply without a code: ") + QString::fromUtf8(first.left(80)));
+        // Whatever this server says next cannot be matched to our commands any more.
+        dropConnection();
         return false;
     }
     m_replyCode = first.left(3).toInt();
@@ -536,8 +543,7 @@ bool SmtpClient::readLine(QByteArray *line)
         }
         if (end >= 0 || m_buffer.size() > MaxLineLength) {
             // A server that never ends its line must not make us buffer without bound.
-            fail(ErrTooLong,
-                 QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength));
+            fail(ErrTooLong, QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength));
             dropConnection();
             return false;
         }

@@ -1,5 +1,7 @@
 #include "project/AddressTools.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <vector>
 
@@ -7,35 +9,75 @@ namespace kolporta::project::AddressTools {
 
 namespace {
 
-// Sorts by keys computed once per line: comparing pre-computed collation keys is far
-// cheaper than running the collator on every comparison of 100,000 lines.
-template<typename KeyOf>
-QStringList sortBy(const QStringList &lines, const QCollator &collator, KeyOf keyOf)
+// Qt's collator for the C locale (no locale set) ignores the case setting in its sort keys;
+// folding the case first keeps the comparison case-insensitive there too.
+QCollatorSortKey sortKeyOf(const QCollator &collator, QString text)
 {
-    struct Entry
-    {
-        QCollatorSortKey key;
-        qsizetype index;
-    };
-    // Qt's collator for the C locale (no locale set) ignores the case setting in its sort
-    // keys; folding the case first keeps the comparison case-insensitive there too.
-    const bool foldFirst = collator.locale().language() == QLocale::C;
-    std::vector<Entry> entries;
+    if (collator.locale().language() == QLocale::C)
+        text = std::move(text).toCaseFolded();
+    return collator.sortKey(text);
+}
+
+// Sorts whole lines by keys computed once per line: comparing pre-computed collation keys is
+// far cheaper than running the collator on each of the n log n comparisons.
+QStringList sortLines(const QStringList &lines, const QCollator &collator)
+{
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> entries;
+    entries.reserve(size_t(lines.size()));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!lines[i].isEmpty())
+            entries.emplace_back(sortKeyOf(collator, lines[i]), i);
+    }
+    std::sort(entries.begin(), entries.end(),
+        [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
+    QStringList sorted;
+    sorted.reserve(qsizetype(entries.size()));
+    for (const auto &entry : entries)
+        sorted.append(lines[entry.second]);
+    return sorted;
+}
+
+// Domain keys repeat a lot, so each distinct key is collated once; keys that collate equal
+// (the same domain in two cases) share a rank, and the lines are sorted by that number.
+QStringList sortLinesByDomain(const QStringList &lines, const QCollator &collator)
+{
+    QHash<QString, qsizetype> distinct; // key text -> index into keys
+    std::vector<QCollatorSortKey> keys;
+    std::vector<std::pair<qsizetype, qsizetype>> entries; // (key index, later rank; line)
     entries.reserve(size_t(lines.size()));
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (lines[i].isEmpty())
             continue;
-        QString key = keyOf(lines[i]).toString();
-        if (foldFirst)
-            key = std::move(key).toCaseFolded();
-        entries.push_back({collator.sortKey(key), i});
+        const QString key = domainKey(lines[i]).toString();
+        auto it = distinct.find(key);
+        if (it == distinct.end()) {
+            it = distinct.insert(key, qsizetype(keys.size()));
+            keys.push_back(sortKeyOf(collator, key));
+        }
+        entries.emplace_back(it.value(), i);
     }
+
+    std::vector<qsizetype> order(keys.size());
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = qsizetype(k);
+    std::sort(order.begin(), order.end(),
+        [&keys](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    std::vector<qsizetype> rank(keys.size());
+    qsizetype r = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (k > 0 && keys[size_t(order[k - 1])].compare(keys[size_t(order[k])]) != 0)
+            ++r;
+        rank[size_t(order[k])] = r;
+    }
+    for (auto &entry : entries)
+        entry.first = rank[size_t(entry.first)];
     std::sort(entries.begin(), entries.end(),
-              [](const Entry &a, const Entry &b) { return a.key.compare(b.key) < 0; });
+        [](const auto &a, const auto &b) { return a.first < b.first; });
+
     QStringList sorted;
     sorted.reserve(qsizetype(entries.size()));
-    for (const Entry &e : entries)
-        sorted.append(lines[e.index]);
+    for (const auto &entry : entries)
+        sorted.append(lines[entry.second]);
     return sorted;
 }
 
@@ -55,7 +97,7 @@ QCollator sortCollator(const QLocale &locale)
 
 QStringList sortAlphabetically(const QStringList &lines, const QCollator &collator)
 {
-    return sortBy(lines, collator, [](const QString &line) { return QStringView(line); });
+    return sortLines(lines, collator);
 }
 
 QStringView domainKey(QStringView line)
@@ -66,7 +108,7 @@ QStringView domainKey(QStringView line)
 
 QStringList sortByDomain(const QStringList &lines, const QCollator &collator)
 {
-    return sortBy(lines, collator, [](const QString &line) { return domainKey(line); });
+    return sortLinesByDomain(lines, collator);
 }
 
 QStringList toLowerCase(const QStringList &lines, const QLocale &locale)

@@ -16,8 +16,8 @@ namespace AddressTools {
 QCollator sortCollator(const QLocale &locale = QLocale::system());
 
 // Empty lines (zero length) go; lines of blanks and repeated lines stay. Not stable.
-QStringList sortAlphabetically(const QStringList &lines,
-                               const QCollator &collator = sortCollator());
+QStringList sortAlphabetically(
+    const QStringList &lines, const QCollator &collator = sortCollator());
 
 // As sortAlphabetically, by the domain key of each line.
 QStringList sortByDomain(const QStringList &lines, const QCollator &collator = sortCollator());
@@ -46,8 +46,8 @@ struct SearchHit
 
 // The first line, from the top, whose lower-case form (by the locale) holds the lower-case
 // search text. An empty search text finds nothing.
-SearchHit quickSearch(const QStringList &lines, const QString &searchText,
-                      const QLocale &locale = QLocale::system());
+SearchHit quickSearch(
+    const QStringList &lines, const QString &searchText, const QLocale &locale = QLocale::system());
 
 // Trims characters with codes 0 to 32 at both ends.
 QStringView trimControls(QStringView text);

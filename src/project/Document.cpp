@@ -10,8 +10,7 @@ Document::Document(DocumentPrompts *prompts, const QString &projectsFolder, QObj
     : QObject(parent)
     , m_prompts(prompts)
     , m_projectsFolder(projectsFolder)
-{
-}
+{ }
 
 void Document::SetProjectFileName(const QString &path)
 {
@@ -55,8 +54,8 @@ void Document::aNewExecute()
 void Document::aOpenExecute()
 {
     if (m_modified) {
-        switch (m_prompts->askYesNoCancel(QStringLiteral(u"Uložit projekt?"),
-                                          QStringLiteral("Question"))) {
+        switch (m_prompts->askYesNoCancel(
+            QStringLiteral(u"Uložit projekt?"), QStringLiteral("Question"))) {
         case PromptAnswer::Cancel:
             return;
         case PromptAnswer::Yes:
@@ -70,8 +69,8 @@ void Document::aOpenExecute()
         }
     }
     FileDialogRequest request;
-    request.nameFilters = QStringList{QStringLiteral("Kolporta (*.kpj)"),
-                                      QStringLiteral("All files (*.*)")};
+    request.nameFilters
+        = QStringList {QStringLiteral("Kolporta (*.kpj)"), QStringLiteral("All files (*.*)")};
     request.defaultSuffix = QStringLiteral("kpj");
     request.initialFolder = m_openFolder;
     const QString path = m_prompts->openFileName(request);
@@ -104,7 +103,7 @@ bool Document::saveTo(const QString &path)
 Document::SaveOutcome Document::saveWithDialog()
 {
     FileDialogRequest request;
-    request.nameFilters = QStringList{QStringLiteral("Kolporta (*.kpj)")};
+    request.nameFilters = QStringList {QStringLiteral("Kolporta (*.kpj)")};
     request.defaultSuffix = QStringLiteral("kpj");
     request.fileName = m_projectFileName;
     request.initialFolder = QFileInfo(m_projectFileName).absolutePath();
@@ -139,8 +138,8 @@ bool Document::FormCloseQuery()
 {
     bool canClose = true;
     if (m_modified) {
-        switch (m_prompts->askYesNoCancel(QStringLiteral(u"Uložit aktuální projekt ?"),
-                                          QStringLiteral("Dotaz"))) {
+        switch (m_prompts->askYesNoCancel(
+            QStringLiteral(u"Uložit aktuální projekt ?"), QStringLiteral("Dotaz"))) {
         case PromptAnswer::Cancel:
             canClose = false;
             break;

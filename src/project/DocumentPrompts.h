@@ -11,9 +11,9 @@ enum class PromptAnswer { Yes, No, Cancel };
 struct FileDialogRequest
 {
     QStringList nameFilters;
-    QString defaultSuffix;     // added when the user types a name without one
-    QString fileName;          // the proposed name, a full path or empty
-    QString initialFolder;     // where the dialog opens
+    QString defaultSuffix; // added when the user types a name without one
+    QString fileName; // the proposed name, a full path or empty
+    QString initialFolder; // where the dialog opens
     bool confirmOverwrite = false;
 };
 

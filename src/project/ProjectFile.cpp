@@ -28,12 +28,18 @@ struct Head
 };
 
 const Head kHeads[] = {
-    {"[ADDRESS LIST]", Section::AddressList}, {"[SUBJECT]", Section::Subject},
-    {"[TEXT]", Section::Text},                {"[FROM]", Section::From},
-    {"[BCCMAXCOUNT]", Section::BccMaxCount},  {"[SENDASBCC]", Section::SendAsBcc},
-    {"[ATTACHMENTS]", Section::Attachments},  {"[HTMLBODY]", Section::HtmlBody},
-    {"[BLOCKFILE]", Section::BlockFile},      {"[AUTOBLOCK]", Section::AutoBlock},
-    {"[MAILER]", Section::Mailer},            {"[SMTPSERVER]", Section::SmtpServer},
+    {"[ADDRESS LIST]", Section::AddressList},
+    {"[SUBJECT]", Section::Subject},
+    {"[TEXT]", Section::Text},
+    {"[FROM]", Section::From},
+    {"[BCCMAXCOUNT]", Section::BccMaxCount},
+    {"[SENDASBCC]", Section::SendAsBcc},
+    {"[ATTACHMENTS]", Section::Attachments},
+    {"[HTMLBODY]", Section::HtmlBody},
+    {"[BLOCKFILE]", Section::BlockFile},
+    {"[AUTOBLOCK]", Section::AutoBlock},
+    {"[MAILER]", Section::Mailer},
+    {"[SMTPSERVER]", Section::SmtpServer},
     {"[FILES]", Section::Files},
 };
 
@@ -78,8 +84,8 @@ QString selectItem(const QStringList &items, const QString &text)
 
 } // namespace
 
-void ReadProjectLines(const QStringList &lines, Project *project, const ProjectLists &lists,
-                      LoadEffects *effects)
+void ReadProjectLines(
+    const QStringList &lines, Project *project, const ProjectLists &lists, LoadEffects *effects)
 {
     LoadEffects fx;
     Project &p = *project;
@@ -167,8 +173,8 @@ void ReadProjectLines(const QStringList &lines, Project *project, const ProjectL
         *effects = fx;
 }
 
-bool LoadProject(const QString &path, Project *project, const ProjectLists &lists,
-                 QString *error, LoadEffects *effects)
+bool LoadProject(const QString &path, Project *project, const ProjectLists &lists, QString *error,
+    LoadEffects *effects)
 {
     QStringList lines;
     TextEncoding encoding = TextEncoding::Utf8;
@@ -182,8 +188,8 @@ bool LoadProject(const QString &path, Project *project, const ProjectLists &list
 QStringList ProjectFileLines(const Project &p)
 {
     QStringList lines;
-    lines.reserve(p.addressList.size() + p.text.size() + p.attachments.size() + p.files.size()
-                  + 24);
+    lines.reserve(
+        p.addressList.size() + p.text.size() + p.attachments.size() + p.files.size() + 24);
     lines.append(QStringLiteral("[Address list]"));
     for (const QString &line : p.addressList) {
         if (!line.isEmpty())

@@ -45,8 +45,8 @@ struct LoadEffects
 // Replaces the project by the content of the file at `path`. [Mailer] and [SmtpServer]
 // select from `lists` without regard to case; the stored text is the matched item's own.
 // On failure *error is "Cannot open file "path". reason" and the project is unchanged.
-bool LoadProject(const QString &path, Project *project, const ProjectLists &lists,
-                 QString *error, LoadEffects *effects = nullptr);
+bool LoadProject(const QString &path, Project *project, const ProjectLists &lists, QString *error,
+    LoadEffects *effects = nullptr);
 
 // The lines of the file SaveProject writes, in order.
 QStringList ProjectFileLines(const Project &project);
@@ -54,12 +54,12 @@ QStringList ProjectFileLines(const Project &project);
 // Writes the project in the encoding it was read in (UTF-8 when a character does not fit
 // Windows-1250); *used gets the encoding written. The old file is replaced atomically, so
 // a failed save leaves it intact; *error is then "Cannot create file "path". reason".
-bool SaveProject(const QString &path, const Project &project, QString *error,
-                 TextEncoding *used = nullptr);
+bool SaveProject(
+    const QString &path, const Project &project, QString *error, TextEncoding *used = nullptr);
 
 // The parsing step of LoadProject on lines already read; exposed for the benchmark and for
 // callers that hold the text in memory.
 void ReadProjectLines(const QStringList &lines, Project *project, const ProjectLists &lists,
-                      LoadEffects *effects = nullptr);
+    LoadEffects *effects = nullptr);
 
 } // namespace kolporta::project

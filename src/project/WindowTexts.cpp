@@ -7,7 +7,7 @@ namespace kolporta::project::WindowTexts {
 QString caption(const QString &projectFileName)
 {
     return QStringLiteral("Kolporta   [ ") + QFileInfo(projectFileName).fileName()
-           + QStringLiteral(" ]");
+        + QStringLiteral(" ]");
 }
 
 QString addressCounter(qsizetype lineCount)

@@ -2,6 +2,9 @@
 
 #include "settings/IniFile.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace kolporta::settings {
 
 bool LoadSmtpProfile(
@@ -17,6 +20,9 @@ bool LoadSmtpProfile(
     profile->password = ini.value(name, QStringLiteral("Passw"));
     profile->security = ini.value(name, QStringLiteral("Security"));
     profile->caFile = ini.value(name, QStringLiteral("CAFile"));
+    // A relative CAFile lives beside smtp.ini, not wherever the program was started from.
+    if (!profile->caFile.isEmpty() && QFileInfo(profile->caFile).isRelative())
+        profile->caFile = QFileInfo(iniPath).absoluteDir().filePath(profile->caFile);
     // A Timeout that is no positive number keeps the default rather than disabling waits.
     bool ok = false;
     const int timeout = ini.value(name, QStringLiteral("Timeout")).toInt(&ok);

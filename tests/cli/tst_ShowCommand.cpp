@@ -47,10 +47,9 @@ QString s(const char *utf8)
     return QString::fromUtf8(utf8);
 }
 
-const QStringList kKeys{
-    s("addressList"), s("subject"),  s("from"),        s("blockFile"), s("autoBlock"),
-    s("mailer"),      s("smtpServer"), s("sendAsBcc"), s("htmlBody"),  s("bccMaxCount"),
-    s("text"),        s("attachments"), s("files"),    s("encoding")};
+const QStringList kKeys {s("addressList"), s("subject"), s("from"), s("blockFile"), s("autoBlock"),
+    s("mailer"), s("smtpServer"), s("sendAsBcc"), s("htmlBody"), s("bccMaxCount"), s("text"),
+    s("attachments"), s("files"), s("encoding")};
 
 } // namespace
 
@@ -94,9 +93,8 @@ private slots:
         QCOMPARE(parseError.error, QJsonParseError::NoError);
         QCOMPARE(o.keys().size(), kKeys.size());
         QCOMPARE(o.value(s("addressList")).toVariant().toStringList(),
-                 QStringList({s("Jan Novák <jan@example.cz>"), s("   "),
-                              s("Petr Šťastný <petr@example.cz>"),
-                              s("*Žofie Dvořáková <zofie@example.cz>")}));
+            QStringList({s("Jan Novák <jan@example.cz>"), s("   "),
+                s("Petr Šťastný <petr@example.cz>"), s("*Žofie Dvořáková <zofie@example.cz>")}));
         QCOMPARE(o.value(s("subject")).toString(), s("Příliš žluťoučký kůň"));
         QCOMPARE(o.value(s("from")).toString(), s("Kolporta <info@example.cz>"));
         QCOMPARE(o.value(s("blockFile")).toString(), s("/tmp/blok.txt"));
@@ -107,11 +105,11 @@ private slots:
         QCOMPARE(o.value(s("htmlBody")), QJsonValue(false));
         QCOMPARE(o.value(s("bccMaxCount")), QJsonValue(s("25")));
         QCOMPARE(o.value(s("text")).toVariant().toStringList(),
-                 QStringList({s("Dobrý den, %TO%,"), QString(), s("[Nic]"), s("[Files] ")}));
-        QCOMPARE(o.value(s("attachments")).toVariant().toStringList(),
-                 QStringList{s("obrázek.png")});
-        QCOMPARE(o.value(s("files")).toVariant().toStringList(),
-                 QStringList{s("/tmp/příloha.pdf")});
+            QStringList({s("Dobrý den, %TO%,"), QString(), s("[Nic]"), s("[Files] ")}));
+        QCOMPARE(
+            o.value(s("attachments")).toVariant().toStringList(), QStringList {s("obrázek.png")});
+        QCOMPARE(
+            o.value(s("files")).toVariant().toStringList(), QStringList {s("/tmp/příloha.pdf")});
         QCOMPARE(o.value(s("encoding")).toString(), encoding);
     }
 
@@ -121,7 +119,7 @@ private slots:
     {
         QTest::addColumn<QString>("project");
         QTest::addColumn<QString>("mailClients"); // null: no file
-        QTest::addColumn<QString>("smtpIni");     // null: no file
+        QTest::addColumn<QString>("smtpIni"); // null: no file
         QTest::addColumn<QString>("mailer");
         QTest::addColumn<QString>("smtpServer");
 
@@ -130,8 +128,8 @@ private slots:
         const QString seznam = s("[Seznam]\r\nServer=smtp.example.cz\r\n");
         QTest::newRow("mail program matched without case")
             << s("[Mailer]\r\nposta\r\n") << posta + gone << seznam << s("Posta") << QString();
-        QTest::newRow("route not on this machine") << s("[Mailer]\r\nOutlook\r\n") << posta
-                                                   << seznam << QString() << QString();
+        QTest::newRow("route not on this machine")
+            << s("[Mailer]\r\nOutlook\r\n") << posta << seznam << QString() << QString();
         QTest::newRow("no [Mailer]: the last route when a program is installed")
             << s("[Subject]\r\nx\r\n") << posta + gone << seznam << s("Zmizelý") << QString();
         QTest::newRow("no [Mailer], no program installed")
@@ -141,8 +139,9 @@ private slots:
         QTest::newRow("profile matched without case")
             << s("[SmtpServer]\r\nSEZNAM\r\n") << QStringLiteral("") << seznam << QString()
             << s("Seznam");
-        QTest::newRow("profile not in smtp.ini") << s("[SmtpServer]\r\nGmail\r\n") << QStringLiteral("")
-                                                 << seznam << QString() << QString();
+        QTest::newRow("profile not in smtp.ini")
+            << s("[SmtpServer]\r\nGmail\r\n") << QStringLiteral("") << seznam << QString()
+            << QString();
         QTest::newRow("no smtp.ini") << s("[SmtpServer]\r\nSeznam\r\n[Mailer]\r\nSMTP\r\n")
                                      << QStringLiteral("") << QString() << s("SMTP") << QString();
     }
@@ -173,7 +172,7 @@ private slots:
         const Run run = runCli({s("--home"), other, s("show"), homePath() + s("/p.kpj")});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(QJsonDocument::fromJson(run.out).object().value(s("smtpServer")).toString(),
-                 s("Jinde"));
+            s("Jinde"));
     }
 
     void escapesAreValidJson()
@@ -185,7 +184,7 @@ private slots:
         const QJsonObject o = QJsonDocument::fromJson(run.out, &parseError).object();
         QCOMPARE(parseError.error, QJsonParseError::NoError);
         QCOMPARE(o.value(s("text")).toVariant().toStringList(),
-                 QStringList{s("\"quoted\" \\ back\tslash \x01\x1f")});
+            QStringList {s("\"quoted\" \\ back\tslash \x01\x1f")});
     }
 
     void usage_data()
@@ -195,18 +194,17 @@ private slots:
         QTest::addColumn<QString>("stdoutStart");
         QTest::addColumn<QString>("stderrStart");
         const QString missing = homePath() + s("/missing.kpj");
-        QTest::newRow("unreadable project") << QStringList{s("show"), missing} << 2 << QString()
+        QTest::newRow("unreadable project") << QStringList {s("show"), missing} << 2 << QString()
                                             << s("Cannot open file \"") + missing + s("\". ");
-        QTest::newRow("a folder is unreadable")
-            << QStringList{s("show"), homePath()} << 2 << QString()
-            << s("Cannot open file \"") + homePath() + s("\". ");
-        QTest::newRow("help") << QStringList{s("show"), s("--help")} << 0
+        QTest::newRow("a folder is unreadable") << QStringList {s("show"),
+            homePath()} << 2 << QString() << s("Cannot open file \"") + homePath() + s("\". ");
+        QTest::newRow("help") << QStringList {s("show"), s("--help")} << 0
                               << s("Usage: kolporta-cli [--home DIR] show PROJECT") << QString();
-        QTest::newRow("no project") << QStringList{s("show")} << 2 << QString()
+        QTest::newRow("no project") << QStringList {s("show")} << 2 << QString()
                                     << s("kolporta-cli show: give exactly one PROJECT");
-        QTest::newRow("two projects") << QStringList{s("show"), s("a.kpj"), s("b.kpj")} << 2
+        QTest::newRow("two projects") << QStringList {s("show"), s("a.kpj"), s("b.kpj")} << 2
                                       << QString() << s("kolporta-cli show: give exactly one");
-        QTest::newRow("unknown option") << QStringList{s("show"), s("--json"), s("a.kpj")} << 2
+        QTest::newRow("unknown option") << QStringList {s("show"), s("--json"), s("a.kpj")} << 2
                                         << QString() << s("kolporta-cli show: unknown option");
     }
     void usage()

@@ -18,7 +18,7 @@ QStringList mailStructure(const QByteArray &message)
     file.flush();
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
-                 { dataPath(QStringLiteral("mail-structure.py")), file.fileName() });
+        {dataPath(QStringLiteral("mail-structure.py")), file.fileName()});
     if (!python.waitForFinished(60000) || python.exitCode() != 0)
         qFatal("mail-structure.py failed: %s", python.readAllStandardError().constData());
     QStringList lines = QString::fromUtf8(python.readAllStandardOutput()).split(u'\n');
@@ -49,7 +49,9 @@ QList<QByteArray> rawHeaderLines(const QByteArray &message)
 
 QString dataFact(const QByteArray &bytes)
 {
-    return QStringLiteral("data %1 %2").arg(bytes.size()).arg(QString::fromLatin1(
+    return QStringLiteral("data %1 %2")
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
 }
 

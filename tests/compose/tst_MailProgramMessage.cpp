@@ -30,11 +30,10 @@ QByteArray binaryBytes()
     return bytes.repeated(40);
 }
 
-const QStringList headerNames = { QStringLiteral("Subject"), QStringLiteral("Date"),
-                                  QStringLiteral("Message-Id"), QStringLiteral("To"),
-                                  QStringLiteral("Bcc"), QStringLiteral("MIME-Version"),
-                                  QStringLiteral("Content-Type"),
-                                  QStringLiteral("Content-Transfer-Encoding") };
+const QStringList headerNames
+    = {QStringLiteral("Subject"), QStringLiteral("Date"), QStringLiteral("Message-Id"),
+        QStringLiteral("To"), QStringLiteral("Bcc"), QStringLiteral("MIME-Version"),
+        QStringLiteral("Content-Type"), QStringLiteral("Content-Transfer-Encoding")};
 
 } // namespace
 
@@ -64,24 +63,24 @@ void TestMailProgramMessage::mailbox_data()
     QTest::newRow("bare address") << QStringLiteral("jan@example.cz") << QString()
                                   << QStringLiteral("jan@example.cz");
     QTest::newRow("name and address, blanks around")
-            << QStringLiteral(" \tJan Nov\u00e1k <jan@example.cz>  ")
-            << QStringLiteral("Jan Nov\u00e1k") << QStringLiteral("jan@example.cz");
+        << QStringLiteral(" \tJan Nov\u00e1k <jan@example.cz>  ")
+        << QStringLiteral("Jan Nov\u00e1k") << QStringLiteral("jan@example.cz");
     QTest::newRow("quoted name with comma")
-            << QStringLiteral("\"Nov\u00e1k, Jan\" <jan@example.cz>")
-            << QStringLiteral("Nov\u00e1k, Jan") << QStringLiteral("jan@example.cz");
+        << QStringLiteral("\"Nov\u00e1k, Jan\" <jan@example.cz>")
+        << QStringLiteral("Nov\u00e1k, Jan") << QStringLiteral("jan@example.cz");
     QTest::newRow("unquoted comma stays one mailbox")
-            << QStringLiteral("Nov\u00e1k, Jan <jan@example.cz>")
-            << QStringLiteral("Nov\u00e1k, Jan") << QStringLiteral("jan@example.cz");
-    QTest::newRow("name in a comment") << QStringLiteral("jan@example.cz (Jan Nov\u00e1k)")
-                                       << QStringLiteral("Jan Nov\u00e1k")
-                                       << QStringLiteral("jan@example.cz");
-    QTest::newRow("angle brackets only") << QStringLiteral("<jan@example.cz>") << QString()
-                                         << QStringLiteral("jan@example.cz");
-    QTest::newRow("no closing bracket") << QStringLiteral("Jan <jan@example.cz")
-                                        << QStringLiteral("Jan")
-                                        << QStringLiteral("jan@example.cz");
-    QTest::newRow("empty brackets") << QStringLiteral("Jan <>") << QStringLiteral("Jan")
-                                    << QString();
+        << QStringLiteral("Nov\u00e1k, Jan <jan@example.cz>") << QStringLiteral("Nov\u00e1k, Jan")
+        << QStringLiteral("jan@example.cz");
+    QTest::newRow("name in a comment")
+        << QStringLiteral("jan@example.cz (Jan Nov\u00e1k)") << QStringLiteral("Jan Nov\u00e1k")
+        << QStringLiteral("jan@example.cz");
+    QTest::newRow("angle brackets only")
+        << QStringLiteral("<jan@example.cz>") << QString() << QStringLiteral("jan@example.cz");
+    QTest::newRow("no closing bracket")
+        << QStringLiteral("Jan <jan@example.cz") << QStringLiteral("Jan")
+        << QStringLiteral("jan@example.cz");
+    QTest::newRow("empty brackets")
+        << QStringLiteral("Jan <>") << QStringLiteral("Jan") << QString();
 }
 
 void TestMailProgramMessage::mailbox()
@@ -101,43 +100,43 @@ void TestMailProgramMessage::headers_data()
     QTest::addColumn<QStringList>("bcc");
     QTest::addColumn<QStringList>("facts");
 
-    const QString longSubject =
-            QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148 ")
-                    .repeated(12)
-                    .trimmed();
+    const QString longSubject
+        = QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148 ")
+              .repeated(12)
+              .trimmed();
 
     QTest::newRow("non-ASCII names and subject")
-            << QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148")
-            << QStringList { QStringLiteral("Jan Nov\u00e1k <jan@example.cz>") }
-            << QStringList { QStringLiteral("Nov\u00e1k, Petr <petr@example.cz>"),
-                             QStringLiteral("  x@example.cz ") }
-            << QStringList {
-                   QStringLiteral("header Subject: P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148"),
-                   QStringLiteral("to Jan Nov\u00e1k|jan@example.cz"),
-                   QStringLiteral("bcc Nov\u00e1k, Petr|petr@example.cz"),
-                   QStringLiteral("bcc |x@example.cz"),
-               };
+        << QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148")
+        << QStringList {QStringLiteral("Jan Nov\u00e1k <jan@example.cz>")}
+        << QStringList {QStringLiteral("Nov\u00e1k, Petr <petr@example.cz>"),
+               QStringLiteral("  x@example.cz ")}
+        << QStringList {
+               QStringLiteral("header Subject: P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd "
+                              "k\u016f\u0148"),
+               QStringLiteral("to Jan Nov\u00e1k|jan@example.cz"),
+               QStringLiteral("bcc Nov\u00e1k, Petr|petr@example.cz"),
+               QStringLiteral("bcc |x@example.cz"),
+           };
     QTest::newRow("line breaks in the subject")
-            << QStringLiteral("Hi\r\nBcc: evil@example.net\nX-Evil: 1\r")
-            << QStringList { QStringLiteral("jan@example.cz") } << QStringList()
-            << QStringList { QStringLiteral("header Subject: Hi Bcc: evil@example.net X-Evil: 1"),
-                             QStringLiteral("to |jan@example.cz") };
+        << QStringLiteral("Hi\r\nBcc: evil@example.net\nX-Evil: 1\r")
+        << QStringList {QStringLiteral("jan@example.cz")} << QStringList()
+        << QStringList {QStringLiteral("header Subject: Hi Bcc: evil@example.net X-Evil: 1"),
+               QStringLiteral("to |jan@example.cz")};
     QTest::newRow("line break in a recipient")
-            << QStringLiteral("s")
-            << QStringList { QStringLiteral("Jan\r\nBcc: evil@example.net <jan@example.cz>") }
-            << QStringList { QStringLiteral("x@example.cz\nTo: evil@example.net") }
-            << QStringList { QStringLiteral("header Subject: s"),
-                             QStringLiteral("to Jan Bcc: evil@example.net|jan@example.cz"),
-                             QStringLiteral("bcc |x@example.cz") };
+        << QStringLiteral("s")
+        << QStringList {QStringLiteral("Jan\r\nBcc: evil@example.net <jan@example.cz>")}
+        << QStringList {QStringLiteral("x@example.cz\nTo: evil@example.net")}
+        << QStringList {QStringLiteral("header Subject: s"),
+               QStringLiteral("to Jan Bcc: evil@example.net|jan@example.cz"),
+               QStringLiteral("bcc |x@example.cz")};
     QTest::newRow("long subject is folded, not cut")
-            << longSubject << QStringList { QStringLiteral("jan@example.cz") } << QStringList()
-            << QStringList { QStringLiteral("header Subject: ") + longSubject,
-                             QStringLiteral("to |jan@example.cz") };
+        << longSubject << QStringList {QStringLiteral("jan@example.cz")} << QStringList()
+        << QStringList {QStringLiteral("header Subject: ") + longSubject,
+               QStringLiteral("to |jan@example.cz")};
     QTest::newRow("only blind copies")
-            << QString() << QStringList()
-            << QStringList { QStringLiteral("a@example.cz"), QStringLiteral("B <b@example.cz>") }
-            << QStringList { QStringLiteral("bcc |a@example.cz"),
-                             QStringLiteral("bcc B|b@example.cz") };
+        << QString() << QStringList()
+        << QStringList {QStringLiteral("a@example.cz"), QStringLiteral("B <b@example.cz>")}
+        << QStringList {QStringLiteral("bcc |a@example.cz"), QStringLiteral("bcc B|b@example.cz")};
 }
 
 void TestMailProgramMessage::headers()
@@ -151,9 +150,9 @@ void TestMailProgramMessage::headers()
     message.subject = subject;
     message.body = QStringLiteral("x\r\n");
     for (const QString &text : to)
-        message.recipients.append({ text, false });
+        message.recipients.append({text, false});
     for (const QString &text : bcc)
-        message.recipients.append({ text, true });
+        message.recipients.append({text, true});
     const QByteArray bytes = build(message);
 
     const QStringList structure = mailStructure(bytes);
@@ -186,45 +185,55 @@ void TestMailProgramMessage::body_data()
     QTest::addColumn<QString>("part");
     QTest::addColumn<QString>("text");
 
-    const QString czech = QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148");
+    const QString czech
+        = QStringLiteral("P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd k\u016f\u0148");
     const QString longLine = QStringLiteral("abc ").repeated(500);
 
     QTest::newRow("plain ASCII, CR LF lines")
-            << false << QStringLiteral("Hello\r\nWorld\r\n")
-            << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=7bit")
-            << QStringLiteral("Hello\nWorld\n");
+        << false << QStringLiteral("Hello\r\nWorld\r\n")
+        << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=7bit")
+        << QStringLiteral("Hello\nWorld\n");
     QTest::newRow("plain Czech")
-            << false << czech + QStringLiteral("\r\n")
-            << QStringLiteral("part 0 text/plain; charset=iso-8859-2; encoding=quoted-printable")
-            << czech + u'\n';
+        << false << czech + QStringLiteral("\r\n")
+        << QStringLiteral("part 0 text/plain; charset=iso-8859-2; encoding=quoted-printable")
+        << czech + u'\n';
     QTest::newRow("plain German")
-            << false << QStringLiteral("Gr\u00fc\u00dfe\r\n")
-            << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=quoted-printable")
-            << QStringLiteral("Gr\u00fc\u00dfe\n");
+        << false << QStringLiteral("Gr\u00fc\u00dfe\r\n")
+        << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=quoted-printable")
+        << QStringLiteral("Gr\u00fc\u00dfe\n");
     QTest::newRow("plain Czech and Cyrillic")
-            << false << czech + QStringLiteral(" \u041f\u0440\u0438\u0432\u0435\u0442\r\n")
-            << QStringLiteral("part 0 text/plain; charset=utf-8; encoding=quoted-printable")
-            << czech + QStringLiteral(" \u041f\u0440\u0438\u0432\u0435\u0442\n");
+        << false << czech + QStringLiteral(" \u041f\u0440\u0438\u0432\u0435\u0442\r\n")
+        << QStringLiteral("part 0 text/plain; charset=utf-8; encoding=quoted-printable")
+        << czech + QStringLiteral(" \u041f\u0440\u0438\u0432\u0435\u0442\n");
     QTest::newRow("plain lone CR and a long line")
-            << false << QStringLiteral("a\rb\r\n") + longLine + QStringLiteral("\r\n")
-            << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=quoted-printable")
-            << QStringLiteral("a\nb\n") + longLine + u'\n';
+        << false << QStringLiteral("a\rb\r\n") + longLine + QStringLiteral("\r\n")
+        << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=quoted-printable")
+        << QStringLiteral("a\nb\n") + longLine + u'\n';
     QTest::newRow("plain dot line and From line")
-            << false << QStringLiteral("a\r\n.\r\nFrom here\r\n")
-            << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=7bit")
-            << QStringLiteral("a\n.\nFrom here\n");
+        << false << QStringLiteral("a\r\n.\r\nFrom here\r\n")
+        << QStringLiteral("part 0 text/plain; charset=iso-8859-1; encoding=7bit")
+        << QStringLiteral("a\n.\nFrom here\n");
     QTest::newRow("HTML in ISO-8859-2")
-            << true << QStringLiteral("<p>") + czech + QStringLiteral("</p>\r\n")
-            << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
-            << QStringLiteral("<p>") + czech + QStringLiteral("</p>\n");
+        << true << QStringLiteral("<p>") + czech + QStringLiteral("</p>\r\n")
+        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
+        << QStringLiteral("<p>") + czech + QStringLiteral("</p>\n");
     QTest::newRow("HTML outside ISO-8859-2 goes as UTF-8")
-            << true << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\r\n")
-            << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
-            << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\n");
+        << true << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\r\n")
+        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\n");
+    QTest::newRow("HTML as UTF-8 declares UTF-8")
+        << true
+        << QStringLiteral("<meta content=\"text/html; CHARSET=ISO-8859-2\">\u201eA\u201c\r\n")
+        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u201eA\u201c\n");
+    QTest::newRow("HTML in ISO-8859-2 keeps its declaration")
+        << true << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\r\n")
+        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
+        << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\n");
     QTest::newRow("HTML in ASCII")
-            << true << QStringLiteral("<p>Hi</p>\r\n")
-            << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=7bit")
-            << QStringLiteral("<p>Hi</p>\n");
+        << true << QStringLiteral("<p>Hi</p>\r\n")
+        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=7bit")
+        << QStringLiteral("<p>Hi</p>\n");
 }
 
 void TestMailProgramMessage::body()
@@ -236,9 +245,9 @@ void TestMailProgramMessage::body()
     message.subject = QStringLiteral("s");
     message.body = body;
     message.html = html;
-    message.recipients = { { QStringLiteral("jan@example.cz"), false } };
-    const QStringList facts =
-            mailFacts(build(message), { QStringLiteral("part "), QStringLiteral("text ") });
+    message.recipients = {{QStringLiteral("jan@example.cz"), false}};
+    const QStringList facts
+        = mailFacts(build(message), {QStringLiteral("part "), QStringLiteral("text ")});
     QCOMPARE(facts.size(), 2);
     QTEST(facts.at(0), "part");
     // Python's repr of the decoded text, with the quotes it chose.
@@ -258,74 +267,85 @@ void TestMailProgramMessage::files_data()
     const QString html = QStringLiteral("part %1 text/html; charset=iso-8859-2; encoding=7bit");
     const QString related = QStringLiteral("part %1 multipart/related; type=text/html");
 
-    QTest::newRow("plain, no files") << false << QStringList() << QStringList { plain.arg(0) };
+    QTest::newRow("plain, no files") << false << QStringList() << QStringList {plain.arg(0)};
     QTest::newRow("plain: pictures are attachments too")
-            << false << QStringList { QStringLiteral("photo.png"), QStringLiteral("doc.pdf") }
-            << QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   plain.arg(1),
-                   QStringLiteral("part 1 image/png; disposition=attachment; filename=photo.png; encoding=base64"),
-                   QStringLiteral("DATA photo.png"),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64"),
-                   QStringLiteral("DATA doc.pdf"),
-               };
-    QTest::newRow("HTML, no files") << true << QStringList() << QStringList { html.arg(0) };
+        << false << QStringList {QStringLiteral("photo.png"), QStringLiteral("doc.pdf")}
+        << QStringList {
+               QStringLiteral("part 0 multipart/mixed"),
+               plain.arg(1),
+               QStringLiteral(
+                   "part 1 image/png; disposition=attachment; filename=photo.png; encoding=base64"),
+               QStringLiteral("DATA photo.png"),
+               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
+                              "encoding=base64"),
+               QStringLiteral("DATA doc.pdf"),
+           };
+    QTest::newRow("HTML, no files") << true << QStringList() << QStringList {html.arg(0)};
     QTest::newRow("HTML with pictures")
-            << true << QStringList { QStringLiteral("photo.png"), QStringLiteral("scan.jpg") }
-            << QStringList {
-                   related.arg(0),
-                   html.arg(1),
-                   QStringLiteral("part 1 image/png; cid=<photo.png>; disposition=inline; filename=photo.png; encoding=base64"),
-                   QStringLiteral("DATA photo.png"),
-                   QStringLiteral("part 1 image/jpeg; cid=<scan.jpg>; disposition=inline; filename=scan.jpg; encoding=base64"),
-                   QStringLiteral("DATA scan.jpg"),
-               };
+        << true << QStringList {QStringLiteral("photo.png"), QStringLiteral("scan.jpg")}
+        << QStringList {
+               related.arg(0),
+               html.arg(1),
+               QStringLiteral("part 1 image/png; cid=<photo.png>; disposition=inline; "
+                              "filename=photo.png; encoding=base64"),
+               QStringLiteral("DATA photo.png"),
+               QStringLiteral("part 1 image/jpeg; cid=<scan.jpg>; disposition=inline; "
+                              "filename=scan.jpg; encoding=base64"),
+               QStringLiteral("DATA scan.jpg"),
+           };
     QTest::newRow("HTML with pictures and other files in list order")
-            << true
-            << QStringList { QStringLiteral("doc.pdf"), QStringLiteral("photo.png"),
-                             QStringLiteral("data.kolporta-unknown") }
-            << QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   related.arg(1),
-                   html.arg(2),
-                   QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; filename=photo.png; encoding=base64"),
-                   QStringLiteral("DATA photo.png"),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64"),
-                   QStringLiteral("DATA doc.pdf"),
-                   QStringLiteral("part 1 application/octet-stream; disposition=attachment; filename=data.kolporta-unknown; encoding=base64"),
-                   QStringLiteral("DATA data.kolporta-unknown"),
-               };
+        << true
+        << QStringList {QStringLiteral("doc.pdf"), QStringLiteral("photo.png"),
+               QStringLiteral("data.kolporta-unknown")}
+        << QStringList {
+               QStringLiteral("part 0 multipart/mixed"),
+               related.arg(1),
+               html.arg(2),
+               QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; "
+                              "filename=photo.png; encoding=base64"),
+               QStringLiteral("DATA photo.png"),
+               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
+                              "encoding=base64"),
+               QStringLiteral("DATA doc.pdf"),
+               QStringLiteral("part 1 application/octet-stream; disposition=attachment; "
+                              "filename=data.kolporta-unknown; encoding=base64"),
+               QStringLiteral("DATA data.kolporta-unknown"),
+           };
     QTest::newRow("HTML with an attachment only")
-            << true << QStringList { QStringLiteral("doc.pdf") }
-            << QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   html.arg(1),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64"),
-                   QStringLiteral("DATA doc.pdf"),
-               };
+        << true << QStringList {QStringLiteral("doc.pdf")}
+        << QStringList {
+               QStringLiteral("part 0 multipart/mixed"),
+               html.arg(1),
+               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
+                              "encoding=base64"),
+               QStringLiteral("DATA doc.pdf"),
+           };
     QTest::newRow("non-ASCII file names")
-            << true
-            << QStringList { QStringLiteral("p\u0159\u00edloha.pdf"),
-                             QStringLiteral("obr\u00e1zek.png") }
-            << QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   related.arg(1),
-                   html.arg(2),
-                   QStringLiteral("part 2 image/png; cid=<obr\u00e1zek.png>; disposition=inline; filename=obr\u00e1zek.png; encoding=base64"),
-                   QStringLiteral("DATA obr\u00e1zek.png"),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=p\u0159\u00edloha.pdf; encoding=base64"),
-                   QStringLiteral("DATA p\u0159\u00edloha.pdf"),
-               };
+        << true
+        << QStringList {QStringLiteral("p\u0159\u00edloha.pdf"), QStringLiteral("obr\u00e1zek.png")}
+        << QStringList {
+               QStringLiteral("part 0 multipart/mixed"),
+               related.arg(1),
+               html.arg(2),
+               QStringLiteral("part 2 image/png; cid=<obr\u00e1zek.png>; disposition=inline; "
+                              "filename=obr\u00e1zek.png; encoding=base64"),
+               QStringLiteral("DATA obr\u00e1zek.png"),
+               QStringLiteral("part 1 application/pdf; disposition=attachment; "
+                              "filename=p\u0159\u00edloha.pdf; encoding=base64"),
+               QStringLiteral("DATA p\u0159\u00edloha.pdf"),
+           };
     QTest::newRow("same picture name in two folders")
-            << true << QStringList { QStringLiteral("a/logo.gif"), QStringLiteral("b/logo.gif") }
-            << QStringList {
-                   related.arg(0),
-                   html.arg(1),
-                   QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; filename=logo.gif; encoding=base64"),
-                   QStringLiteral("DATA a/logo.gif"),
-                   QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; filename=logo.gif; encoding=base64"),
-                   QStringLiteral("DATA b/logo.gif"),
-               };
+        << true << QStringList {QStringLiteral("a/logo.gif"), QStringLiteral("b/logo.gif")}
+        << QStringList {
+               related.arg(0),
+               html.arg(1),
+               QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; "
+                              "filename=logo.gif; encoding=base64"),
+               QStringLiteral("DATA a/logo.gif"),
+               QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; "
+                              "filename=logo.gif; encoding=base64"),
+               QStringLiteral("DATA b/logo.gif"),
+           };
 }
 
 void TestMailProgramMessage::files()
@@ -339,7 +359,7 @@ void TestMailProgramMessage::files()
     message.subject = QStringLiteral("s");
     message.body = html ? QStringLiteral("<p>Hi</p>") : QStringLiteral("Hi");
     message.html = html;
-    message.recipients = { { QStringLiteral("jan@example.cz"), false } };
+    message.recipients = {{QStringLiteral("jan@example.cz"), false}};
     QHash<QString, QByteArray> contents;
     int n = 0;
     for (const QString &name : files) {
@@ -353,9 +373,8 @@ void TestMailProgramMessage::files()
         if (line.startsWith(u"DATA "))
             line = dataFact(contents.value(line.mid(5)));
     }
-    const QStringList facts = mailFacts(
-            build(message),
-            { QStringLiteral("part "), QStringLiteral("data "), QStringLiteral("defect ") });
+    const QStringList facts = mailFacts(build(message),
+        {QStringLiteral("part "), QStringLiteral("data "), QStringLiteral("defect ")});
     QCOMPARE(facts, parts);
 }
 
@@ -368,16 +387,17 @@ void TestMailProgramMessage::failures_data()
 
     const int unreadable = int(MailProgramMessage::Error::UnreadableFile);
     const int emptyAddress = int(MailProgramMessage::Error::EmptyAddress);
-    QTest::newRow("missing file") << QStringList { QStringLiteral("ok.pdf"), QStringLiteral("missing.pdf") }
+    QTest::newRow("missing file") << QStringList {QStringLiteral("ok.pdf"),
+        QStringLiteral("missing.pdf")}
                                   << QStringLiteral("jan@example.cz") << unreadable
                                   << QStringLiteral("FILE missing.pdf");
-    QTest::newRow("folder") << QStringList { QStringLiteral("folder") }
+    QTest::newRow("folder") << QStringList {QStringLiteral("folder")}
                             << QStringLiteral("jan@example.cz") << unreadable
                             << QStringLiteral("FILE folder");
-    QTest::newRow("empty address") << QStringList() << QStringLiteral("Jan <>") << emptyAddress
-                                   << QStringLiteral("Jan <>");
-    QTest::newRow("blank recipient") << QStringList() << QStringLiteral(" \t") << emptyAddress
-                                     << QStringLiteral(" \t");
+    QTest::newRow("empty address")
+        << QStringList() << QStringLiteral("Jan <>") << emptyAddress << QStringLiteral("Jan <>");
+    QTest::newRow("blank recipient")
+        << QStringList() << QStringLiteral(" \t") << emptyAddress << QStringLiteral(" \t");
 }
 
 void TestMailProgramMessage::failures()
@@ -391,7 +411,7 @@ void TestMailProgramMessage::failures()
     QDir(dir.path()).mkdir(QStringLiteral("folder"));
     MailProgramMessage message;
     message.body = QStringLiteral("x");
-    message.recipients = { { recipient, true } };
+    message.recipients = {{recipient, true}};
     for (const QString &name : files)
         message.files.append(dir.filePath(name));
     if (error.startsWith(u"FILE "))

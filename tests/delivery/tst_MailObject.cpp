@@ -15,8 +15,8 @@ using namespace kolporta::test;
 
 namespace {
 
-const char *const fakeVariables[] = { "FAKE_MAIL_EXIT", "FAKE_MAIL_NOREAD", "FAKE_MAIL_HANG",
-                                      "FAKE_MAIL_SAY", "FAKE_MAIL_CRASH" };
+const char *const fakeVariables[]
+    = {"FAKE_MAIL_EXIT", "FAKE_MAIL_NOREAD", "FAKE_MAIL_HANG", "FAKE_MAIL_SAY", "FAKE_MAIL_CRASH"};
 
 QString fakeProgram()
 {
@@ -25,7 +25,7 @@ QString fakeProgram()
 
 MailProgram entry(const QString &name, const QString &command)
 {
-    return { name, command, true };
+    return {name, command, true};
 }
 
 QString mapi(int code, const char *text)
@@ -97,16 +97,18 @@ void TestMailObject::prepareClient_data()
     QTest::newRow("below the list") << -1 << QStringLiteral("Index is out ot range");
     QTest::newRow("past the list") << 5 << QStringLiteral("Index is out ot range");
     QTest::newRow("missing path")
-            << 1
-            << QStringLiteral("Cannot start the mail program \"DIR/no-such-mailer\": No such file or directory");
+        << 1
+        << QStringLiteral(
+               "Cannot start the mail program \"DIR/no-such-mailer\": No such file or directory");
     QTest::newRow("not executable")
-            << 2 << QStringLiteral("Cannot start the mail program \"DIR/plain\": Permission denied");
+        << 2 << QStringLiteral("Cannot start the mail program \"DIR/plain\": Permission denied");
     QTest::newRow("not on the PATH")
-            << 3
-            << QStringLiteral("Cannot start the mail program \"kolporta-no-such-mailer\": No such file or directory");
+        << 3
+        << QStringLiteral("Cannot start the mail program \"kolporta-no-such-mailer\": No such file "
+                          "or directory");
     QTest::newRow("no command")
-            << 4
-            << QStringLiteral("Cannot start the mail program \"Empty\": No such file or directory");
+        << 4
+        << QStringLiteral("Cannot start the mail program \"Empty\": No such file or directory");
 }
 
 void TestMailObject::prepareClient()
@@ -119,11 +121,11 @@ void TestMailObject::prepareClient()
 
     // Every entry claims to be installed: the check is made afresh when the client is
     // prepared, as the program may have gone since the list was built.
-    MailObject mail({ entry(QStringLiteral("Fake"), fakeProgram()),
-                      entry(QStringLiteral("Missing"), dir + QStringLiteral("/no-such-mailer")),
-                      entry(QStringLiteral("Plain"), dir + QStringLiteral("/plain")),
-                      entry(QStringLiteral("Unknown"), QStringLiteral("kolporta-no-such-mailer -x")),
-                      entry(QStringLiteral("Empty"), QString()) });
+    MailObject mail({entry(QStringLiteral("Fake"), fakeProgram()),
+        entry(QStringLiteral("Missing"), dir + QStringLiteral("/no-such-mailer")),
+        entry(QStringLiteral("Plain"), dir + QStringLiteral("/plain")),
+        entry(QStringLiteral("Unknown"), QStringLiteral("kolporta-no-such-mailer -x")),
+        entry(QStringLiteral("Empty"), QString())});
     QString text = QStringLiteral("stale");
     QCOMPARE(mail.prepareClient(index, &text), error.isEmpty());
     QCOMPARE(text, error);
@@ -138,28 +140,27 @@ void TestMailObject::sendChecks_data()
     QTest::addColumn<QStringList>("recipients");
     QTest::addColumn<QString>("error");
 
-    const QString notInstalled =
-            QStringLiteral("No Simple MAPI client installed, cannot send the message");
-    const QStringList someone { QStringLiteral("to:jan@example.cz") };
+    const QString notInstalled
+        = QStringLiteral("No Simple MAPI client installed, cannot send the message");
+    const QStringList someone {QStringLiteral("to:jan@example.cz")};
 
     QTest::newRow("nothing installed comes first")
-            << false << QStringList { QStringLiteral("missing.png") } << QStringList()
-            << notInstalled;
+        << false << QStringList {QStringLiteral("missing.png")} << QStringList() << notInstalled;
     QTest::newRow("missing attachment before no recipient")
-            << true << QStringList { QStringLiteral("missing.png") } << QStringList()
-            << mapi(11, "A specified attachment was not found");
+        << true << QStringList {QStringLiteral("missing.png")} << QStringList()
+        << mapi(11, "A specified attachment was not found");
     QTest::newRow("second attachment missing")
-            << true << QStringList { QStringLiteral("photo.png"), QStringLiteral("gone.pdf") }
-            << someone << mapi(11, "A specified attachment was not found");
+        << true << QStringList {QStringLiteral("photo.png"), QStringLiteral("gone.pdf")} << someone
+        << mapi(11, "A specified attachment was not found");
     QTest::newRow("folder as attachment")
-            << true << QStringList { QStringLiteral("folder") } << someone
-            << mapi(11, "A specified attachment was not found");
-    QTest::newRow("no recipient") << true << QStringList { QStringLiteral("photo.png") }
+        << true << QStringList {QStringLiteral("folder")} << someone
+        << mapi(11, "A specified attachment was not found");
+    QTest::newRow("no recipient") << true << QStringList {QStringLiteral("photo.png")}
                                   << QStringList() << mapi(25, "Invalid recipients");
     QTest::newRow("recipient without an address")
-            << true << QStringList()
-            << QStringList { QStringLiteral("to:jan@example.cz"), QStringLiteral("bcc:Petr <>") }
-            << mapi(25, "Invalid recipients");
+        << true << QStringList()
+        << QStringList {QStringLiteral("to:jan@example.cz"), QStringLiteral("bcc:Petr <>")}
+        << mapi(25, "Invalid recipients");
 }
 
 void TestMailObject::sendChecks()
@@ -172,7 +173,7 @@ void TestMailObject::sendChecks()
     QDir(m_files->path()).mkdir(QStringLiteral("folder"));
     MailProgram program = entry(QStringLiteral("Fake"), fakeProgram());
     program.installed = installed;
-    MailObject mail({ program });
+    MailObject mail({program});
     QString error;
     if (installed)
         QVERIFY(mail.prepareClient(0, &error));
@@ -199,29 +200,26 @@ void TestMailObject::exitStatus_data()
 
     const int normal = 60000;
     QTest::newRow("0 delivered") << QByteArrayList() << normal << false << QString() << QString();
-    QTest::newRow("67 no such user")
-            << QByteArrayList { "FAKE_MAIL_EXIT=67" } << normal << false
-            << mapi(14, "Unknown recipient") << QString();
+    QTest::newRow("67 no such user") << QByteArrayList {"FAKE_MAIL_EXIT=67"} << normal << false
+                                     << mapi(14, "Unknown recipient") << QString();
     QTest::newRow("75 temporary failure, with the program's words")
-            << QByteArrayList { "FAKE_MAIL_EXIT=75", "FAKE_MAIL_SAY=mailer: cannot connect" }
-            << normal << false << mapi(23, "Network failure")
-            << QStringLiteral("mailer: cannot connect");
+        << QByteArrayList {"FAKE_MAIL_EXIT=75", "FAKE_MAIL_SAY=mailer: cannot connect"} << normal
+        << false << mapi(23, "Network failure") << QStringLiteral("mailer: cannot connect");
     QTest::newRow("1 is a failure, not a cancel")
-            << QByteArrayList { "FAKE_MAIL_EXIT=1" } << normal << false
-            << mapi(2, "General MAPI failure") << QString();
-    QTest::newRow("64 usage error") << QByteArrayList { "FAKE_MAIL_EXIT=64" } << normal << false
+        << QByteArrayList {"FAKE_MAIL_EXIT=1"} << normal << false << mapi(2, "General MAPI failure")
+        << QString();
+    QTest::newRow("64 usage error") << QByteArrayList {"FAKE_MAIL_EXIT=64"} << normal << false
                                     << mapi(2, "General MAPI failure") << QString();
-    QTest::newRow("255") << QByteArrayList { "FAKE_MAIL_EXIT=255" } << normal << false
+    QTest::newRow("255") << QByteArrayList {"FAKE_MAIL_EXIT=255"} << normal << false
                          << mapi(2, "General MAPI failure") << QString();
-    QTest::newRow("killed by a signal") << QByteArrayList { "FAKE_MAIL_CRASH=1" } << normal
-                                        << false << mapi(2, "General MAPI failure") << QString();
+    QTest::newRow("killed by a signal") << QByteArrayList {"FAKE_MAIL_CRASH=1"} << normal << false
+                                        << mapi(2, "General MAPI failure") << QString();
     QTest::newRow("exits unread with a big message")
-            << QByteArrayList { "FAKE_MAIL_NOREAD=1", "FAKE_MAIL_EXIT=75" } << normal << true
-            << mapi(23, "Network failure") << QString();
+        << QByteArrayList {"FAKE_MAIL_NOREAD=1", "FAKE_MAIL_EXIT=75"} << normal << true
+        << mapi(23, "Network failure") << QString();
     // Without the kill the fake would sleep well past CTest's limit for the whole test.
-    QTest::newRow("hangs and is killed")
-            << QByteArrayList { "FAKE_MAIL_HANG=3600" } << 300 << true
-            << mapi(2, "General MAPI failure") << QString();
+    QTest::newRow("hangs and is killed") << QByteArrayList {"FAKE_MAIL_HANG=3600"} << 300 << true
+                                         << mapi(2, "General MAPI failure") << QString();
 }
 
 void TestMailObject::exitStatus()
@@ -235,14 +233,14 @@ void TestMailObject::exitStatus()
         const qsizetype eq = setting.indexOf('=');
         qputenv(setting.left(eq).constData(), setting.mid(eq + 1));
     }
-    MailObject mail({ entry(QStringLiteral("Fake"), fakeProgram()) });
+    MailObject mail({entry(QStringLiteral("Fake"), fakeProgram())});
     mail.setTimeout(timeoutMs);
     QString text;
     QVERIFY(mail.prepareClient(0, &text));
     mail.setSubject(QStringLiteral("s"));
     // Far more than a pipe holds, so the writer meets a reader that is gone or stuck.
-    mail.setBody(bigMessage ? QStringLiteral("0123456789abcdef\r\n").repeated(400000)
-                            : QStringLiteral("b"));
+    mail.setBody(
+        bigMessage ? QStringLiteral("0123456789abcdef\r\n").repeated(400000) : QStringLiteral("b"));
     mail.addRecipient(QStringLiteral("jan@example.cz"), RecipientKind::Bcc);
 
     QCOMPARE(mail.send(&text), error.isEmpty());
@@ -273,35 +271,49 @@ void TestMailObject::handOver_data()
         QStringLiteral("bcc |eva@example.cz"),
     };
 
-    QTest::newRow("plain text, files attached")
-            << false << QStringLiteral("Dobr\u00fd den") << QString()
-            << QStringList { QStringLiteral("photo.png"), QStringLiteral("doc.pdf") } << recipients
-            << people + QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   QStringLiteral("part 1 text/plain; charset=iso-8859-1; encoding=quoted-printable"),
-                   QStringLiteral("text 'Dobr\u00fd den\\n'"),
-                   QStringLiteral("part 1 image/png; disposition=attachment; filename=photo.png; encoding=base64"),
-                   QStringLiteral("DATA photo.png"),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64"),
-                   QStringLiteral("DATA doc.pdf"),
-               }
-            << QStringList { QStringLiteral("-i"), QStringLiteral("-t") };
-    QTest::newRow("HTML with a picture and an attachment")
-            << true << QStringLiteral("<p>\u017dlu\u0165ou\u010dk\u00fd <img src=\"cid:photo.png\"></p>\r\n")
-            << QStringLiteral("--account \"work place\"")
-            << QStringList { QStringLiteral("doc.pdf"), QStringLiteral("photo.png") } << recipients
-            << people + QStringList {
-                   QStringLiteral("part 0 multipart/mixed"),
-                   QStringLiteral("part 1 multipart/related; type=text/html"),
-                   QStringLiteral("part 2 text/html; charset=iso-8859-2; encoding=quoted-printable"),
-                   QStringLiteral("text '<p>\u017dlu\u0165ou\u010dk\u00fd <img src=\"cid:photo.png\"></p>\\n'"),
-                   QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; filename=photo.png; encoding=base64"),
-                   QStringLiteral("DATA photo.png"),
-                   QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64"),
-                   QStringLiteral("DATA doc.pdf"),
-               }
-            << QStringList { QStringLiteral("--account"), QStringLiteral("work place"),
-                             QStringLiteral("-i"), QStringLiteral("-t") };
+    QTest::newRow("plain text, files attached") << false << QStringLiteral("Dobr\u00fd den")
+                                                << QString()
+                                                << QStringList {QStringLiteral("photo.png"),
+                                                       QStringLiteral("doc.pdf")}
+                                                << recipients
+                                                << people
+            + QStringList {
+                QStringLiteral("part 0 multipart/mixed"),
+                QStringLiteral("part 1 text/plain; charset=iso-8859-1; encoding=quoted-printable"),
+                QStringLiteral("text 'Dobr\u00fd den\\n'"),
+                QStringLiteral("part 1 image/png; disposition=attachment; filename=photo.png; "
+                               "encoding=base64"),
+                QStringLiteral("DATA photo.png"),
+                QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
+                               "encoding=base64"),
+                QStringLiteral("DATA doc.pdf"),
+            } << QStringList {QStringLiteral("-i"), QStringLiteral("-t")};
+    QTest::newRow("HTML with a picture and an attachment") << true
+                                                           << QStringLiteral(
+                                                                  "<p>"
+                                                                  "\u017dlu\u0165ou\u010dk\u00fd "
+                                                                  "<img "
+                                                                  "src=\"cid:photo.png\"></p>\r\n")
+                                                           << QStringLiteral(
+                                                                  "--account \"work place\"")
+                                                           << QStringList {QStringLiteral(
+                                                                               "doc.pdf"),
+                                                                  QStringLiteral("photo.png")}
+                                                           << recipients
+                                                           << people
+            + QStringList {
+                QStringLiteral("part 0 multipart/mixed"),
+                QStringLiteral("part 1 multipart/related; type=text/html"),
+                QStringLiteral("part 2 text/html; charset=iso-8859-2; encoding=quoted-printable"),
+                QStringLiteral(
+                    "text '<p>\u017dlu\u0165ou\u010dk\u00fd <img src=\"cid:photo.png\"></p>\\n'"),
+                QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; "
+                               "filename=photo.png; encoding=base64"),
+                QStringLiteral("DATA photo.png"),
+                QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
+                               "encoding=base64"),
+                QStringLiteral("DATA doc.pdf"),
+            } << QStringList {QStringLiteral("--account"), QStringLiteral("work place"), QStringLiteral("-i"), QStringLiteral("-t")};
 }
 
 void TestMailObject::handOver()
@@ -316,7 +328,8 @@ void TestMailObject::handOver()
     QHash<QString, QByteArray> contents;
     QStringList paths;
     for (const QString &name : files) {
-        const QByteArray bytes = QByteArray("\x89PNG\r\n\x1a\n\0\xff", 10).repeated(100) + name.toUtf8();
+        const QByteArray bytes
+            = QByteArray("\x89PNG\r\n\x1a\n\0\xff", 10).repeated(100) + name.toUtf8();
         contents.insert(name, bytes);
         writeBytes(m_files->filePath(name), bytes);
         paths.append(m_files->filePath(name));
@@ -326,8 +339,8 @@ void TestMailObject::handOver()
             fact = dataFact(contents.value(fact.mid(5)));
     }
 
-    MailObject mail({ entry(QStringLiteral("Fake"),
-                            QLatin1Char('"') + fakeProgram() + QStringLiteral("\" ") + arguments) });
+    MailObject mail({entry(QStringLiteral("Fake"),
+        QLatin1Char('"') + fakeProgram() + QStringLiteral("\" ") + arguments)});
     QString error;
     QVERIFY(mail.prepareClient(0, &error));
     mail.setHtml(html);
@@ -338,22 +351,23 @@ void TestMailObject::handOver()
     QVERIFY2(mail.send(&error), qPrintable(error));
 
     QTEST(QString::fromUtf8(readBytes(recorded("args"))).split(u'\n', Qt::SkipEmptyParts),
-          "expectedArguments");
+        "expectedArguments");
     const QByteArray message = readBytes(recorded("stdin"));
     QCOMPARE(mailFacts(message,
-                       { QStringLiteral("header Subject"), QStringLiteral("to "),
-                         QStringLiteral("bcc "), QStringLiteral("part "), QStringLiteral("text "),
-                         QStringLiteral("data "), QStringLiteral("defect ") }),
-             facts);
+                 {QStringLiteral("header Subject"), QStringLiteral("to "), QStringLiteral("bcc "),
+                     QStringLiteral("part "), QStringLiteral("text "), QStringLiteral("data "),
+                     QStringLiteral("defect ")}),
+        facts);
     QVERIFY(!message.contains("\r\n")); // sendmail-compatible programs read LF lines
 }
 
 void TestMailObject::defaultClient()
 {
     // Without a prepared client the first installed program takes the message.
-    MailProgram missing = entry(QStringLiteral("Missing"), QStringLiteral("kolporta-no-such-mailer"));
+    MailProgram missing
+        = entry(QStringLiteral("Missing"), QStringLiteral("kolporta-no-such-mailer"));
     missing.installed = false;
-    MailObject mail({ missing, entry(QStringLiteral("Fake"), fakeProgram()) });
+    MailObject mail({missing, entry(QStringLiteral("Fake"), fakeProgram())});
     mail.setBody(QStringLiteral("b"));
     mail.addRecipient(QStringLiteral("jan@example.cz"), RecipientKind::To);
     QString error;

@@ -84,24 +84,23 @@ void TestMailPrograms::splitCommand_data()
 
     QTest::newRow("blank") << QStringLiteral("  ") << QStringList();
     QTest::newRow("arguments") << QStringLiteral("msmtp  -a work")
-                               << QStringList { QStringLiteral("msmtp"), QStringLiteral("-a"),
-                                                QStringLiteral("work") };
+                               << QStringList {QStringLiteral("msmtp"), QStringLiteral("-a"),
+                                      QStringLiteral("work")};
     QTest::newRow("quoted blanks") << QStringLiteral("\"/opt/my mail/send\" -x \"a b\"")
-                                   << QStringList { QStringLiteral("/opt/my mail/send"),
-                                                    QStringLiteral("-x"), QStringLiteral("a b") };
+                                   << QStringList {QStringLiteral("/opt/my mail/send"),
+                                          QStringLiteral("-x"), QStringLiteral("a b")};
     QTest::newRow("variables") << QStringLiteral("$KP_DIR/send --x=${KP_DIR}y $KP_UNSET_VAR/z")
-                               << QStringList { QStringLiteral("DIR/send"),
-                                                QStringLiteral("--x=DIRy"), QStringLiteral("/z") };
-    QTest::newRow("dollar without a name") << QStringLiteral("send $ a$ $1 ${")
-                                           << QStringList { QStringLiteral("send"),
-                                                            QStringLiteral("$"), QStringLiteral("a$"),
-                                                            QStringLiteral("$1"), QStringLiteral("${") };
+                               << QStringList {QStringLiteral("DIR/send"),
+                                      QStringLiteral("--x=DIRy"), QStringLiteral("/z")};
+    QTest::newRow("dollar without a name")
+        << QStringLiteral("send $ a$ $1 ${")
+        << QStringList {QStringLiteral("send"), QStringLiteral("$"), QStringLiteral("a$"),
+               QStringLiteral("$1"), QStringLiteral("${")};
     QTest::newRow("home folder") << QStringLiteral("~/bin/send a~/b ~")
-                                 << QStringList { QStringLiteral("HOME/bin/send"),
-                                                  QStringLiteral("a~/b"), QStringLiteral("HOME") };
-    QTest::newRow("value with blanks stays one word")
-            << QStringLiteral("send $KP_BLANKS") << QStringList { QStringLiteral("send"),
-                                                                 QStringLiteral("x y") };
+                                 << QStringList {QStringLiteral("HOME/bin/send"),
+                                        QStringLiteral("a~/b"), QStringLiteral("HOME")};
+    QTest::newRow("value with blanks stays one word") << QStringLiteral(
+        "send $KP_BLANKS") << QStringList {QStringLiteral("send"), QStringLiteral("x y")};
 }
 
 void TestMailPrograms::splitCommand()
@@ -124,14 +123,18 @@ void TestMailPrograms::detect_data()
 
     const QString sendmail = QStringLiteral("sendmail|DIR/sbin/sendmail|");
     const QString msmtp = QStringLiteral("msmtp|msmtp|1");
-    QTest::newRow("nothing") << "none" << "none" << QStringList();
-    QTest::newRow("both, sendmail first")
-            << "exec" << "exec" << QStringList { sendmail + u'1', msmtp };
-    QTest::newRow("sendmail only") << "exec" << "none" << QStringList { sendmail + u'1' };
-    QTest::newRow("msmtp only") << "none" << "exec" << QStringList { msmtp };
-    QTest::newRow("sendmail present but not executable")
-            << "plain" << "none" << QStringList { sendmail + u'0' };
-    QTest::newRow("msmtp on the PATH but not executable") << "none" << "plain" << QStringList();
+    QTest::newRow("nothing") << "none"
+                             << "none" << QStringList();
+    QTest::newRow("both, sendmail first") << "exec"
+                                          << "exec" << QStringList {sendmail + u'1', msmtp};
+    QTest::newRow("sendmail only") << "exec"
+                                   << "none" << QStringList {sendmail + u'1'};
+    QTest::newRow("msmtp only") << "none"
+                                << "exec" << QStringList {msmtp};
+    QTest::newRow("sendmail present but not executable") << "plain"
+                                                         << "none" << QStringList {sendmail + u'0'};
+    QTest::newRow("msmtp on the PATH but not executable") << "none"
+                                                          << "plain" << QStringList();
 }
 
 void TestMailPrograms::detect()
@@ -155,28 +158,28 @@ void TestMailPrograms::readIni_data()
     QTest::addColumn<QStringList>("entries");
 
     QTest::newRow("sections in file order, with arguments")
-            << QByteArray("[Work]\r\nCommand=$KP_DIR/bin/good -a work\r\n"
-                          "[Home]\r\nCommand = $KP_DIR/bin/plain\r\n"
-                          "[Also work]\r\ncommand=$KP_DIR/bin/good\r\n")
-            << QStringList { QStringLiteral("Work|$KP_DIR/bin/good -a work|1"),
-                             QStringLiteral("Home|$KP_DIR/bin/plain|0"),
-                             QStringLiteral("Also work|$KP_DIR/bin/good|1") };
+        << QByteArray("[Work]\r\nCommand=$KP_DIR/bin/good -a work\r\n"
+                      "[Home]\r\nCommand = $KP_DIR/bin/plain\r\n"
+                      "[Also work]\r\ncommand=$KP_DIR/bin/good\r\n")
+        << QStringList {QStringLiteral("Work|$KP_DIR/bin/good -a work|1"),
+               QStringLiteral("Home|$KP_DIR/bin/plain|0"),
+               QStringLiteral("Also work|$KP_DIR/bin/good|1")};
     QTest::newRow("bare names on the PATH")
-            << QByteArray("[Good]\nCommand=good -x\n[Gone]\nCommand=kolporta-no-such-mailer\n")
-            << QStringList { QStringLiteral("Good|good -x|1"),
-                             QStringLiteral("Gone|kolporta-no-such-mailer|0") };
+        << QByteArray("[Good]\nCommand=good -x\n[Gone]\nCommand=kolporta-no-such-mailer\n")
+        << QStringList {
+               QStringLiteral("Good|good -x|1"), QStringLiteral("Gone|kolporta-no-such-mailer|0")};
     QTest::newRow("quoted path with a blank")
-            << QByteArray("[Spaced]\nCommand=\"$KP_DIR/my bin/good\" -x\n")
-            << QStringList { QStringLiteral("Spaced|\"$KP_DIR/my bin/good\" -x|1") };
+        << QByteArray("[Spaced]\nCommand=\"$KP_DIR/my bin/good\" -x\n")
+        << QStringList {QStringLiteral("Spaced|\"$KP_DIR/my bin/good\" -x|1")};
     QTest::newRow("relative path from the working folder")
-            << QByteArray("[Relative]\nCommand=./bin/good\n[Folder]\nCommand=$KP_DIR/bin\n")
-            << QStringList { QStringLiteral("Relative|./bin/good|1"),
-                             QStringLiteral("Folder|$KP_DIR/bin|0") };
+        << QByteArray("[Relative]\nCommand=./bin/good\n[Folder]\nCommand=$KP_DIR/bin\n")
+        << QStringList {
+               QStringLiteral("Relative|./bin/good|1"), QStringLiteral("Folder|$KP_DIR/bin|0")};
     QTest::newRow("no command") << QByteArray("[Nothing]\nX=1\n")
-                                << QStringList { QStringLiteral("Nothing||0") };
+                                << QStringList {QStringLiteral("Nothing||0")};
     QTest::newRow("Windows-1250 name")
-            << QByteArray("[Po\x9atovn\xed program]\r\nCommand=good\r\n")
-            << QStringList { QStringLiteral("Po\u0161tovn\u00ed program|good|1") };
+        << QByteArray("[Po\x9atovn\xed program]\r\nCommand=good\r\n")
+        << QStringList {QStringLiteral("Po\u0161tovn\u00ed program|good|1")};
     QTest::newRow("empty file") << QByteArray() << QStringList();
 }
 
@@ -210,7 +213,7 @@ void TestMailPrograms::loadFollowsTheFile()
 
     writeBytes(homePath() + QStringLiteral("/mailclients.ini"), "[Mine]\nCommand=msmtp -a me\n");
     QCOMPARE(describe(kolporta::delivery::LoadMailPrograms(&error)),
-             QStringList { QStringLiteral("Mine|msmtp -a me|1") });
+        QStringList {QStringLiteral("Mine|msmtp -a me|1")});
 }
 
 void TestMailPrograms::unreadableIni()

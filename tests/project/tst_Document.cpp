@@ -47,7 +47,8 @@ public:
     void showError(const QString &text) override
     {
         // The system's reason varies; keep the text up to the closing quote of the path.
-        calls << QStringLiteral("error ") + tilde(text.left(text.indexOf(u'"', text.indexOf(u'"') + 1) + 1));
+        calls << QStringLiteral("error ")
+                + tilde(text.left(text.indexOf(u'"', text.indexOf(u'"') + 1) + 1));
     }
     void writeWindowSettings() override { calls << QStringLiteral("settings"); }
 
@@ -67,9 +68,9 @@ private:
     static QString describe(const FileDialogRequest &r)
     {
         return tilde(QStringLiteral("%1 | %2 | %3 | %4%5")
-                         .arg(r.nameFilters.join(QStringLiteral(";;")), r.defaultSuffix,
-                              r.fileName, r.initialFolder,
-                              r.confirmOverwrite ? QStringLiteral(" | confirm") : QString()));
+                         .arg(r.nameFilters.join(QStringLiteral(";;")), r.defaultSuffix, r.fileName,
+                             r.initialFolder,
+                             r.confirmOverwrite ? QStringLiteral(" | confirm") : QString()));
     }
 };
 
@@ -101,10 +102,9 @@ QString s(const char *x)
 {
     return QString::fromUtf8(x);
 }
-template<typename... T>
-QStringList L(const T &...x)
+template <typename... T> QStringList L(const T &...x)
 {
-    return QStringList{s(x)...};
+    return QStringList {s(x)...};
 }
 
 } // namespace
@@ -131,29 +131,29 @@ private slots:
         QTest::addColumn<bool>("untitled");
         QTest::addColumn<QStringList>("answers");
         QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("fileName");     // afterwards, under ~
+        QTest::addColumn<QString>("fileName"); // afterwards, under ~
         QTest::addColumn<bool>("untitledAfter");
         QTest::addColumn<bool>("modifiedAfter");
-        QTest::addColumn<QString>("subject");      // in the document afterwards
-        QTest::addColumn<QStringList>("disk");     // name=subject of files afterwards
+        QTest::addColumn<QString>("subject"); // in the document afterwards
+        QTest::addColumn<QStringList>("disk"); // name=subject of files afterwards
         QTest::addColumn<bool>("canClose");
 
         const QString askOpen = QStringLiteral(u"ask Uložit projekt? | Question");
         const QString askClose = QStringLiteral(u"ask Uložit aktuální projekt ? | Dotaz");
         const QString openDlg = QStringLiteral("open ") + kOpenFilters + QStringLiteral(" |  | ~");
-        const QString saveDlg = QStringLiteral("save ") + kSaveFilters
-                                + QStringLiteral(" | ~/current.kpj | ~");
+        const QString saveDlg
+            = QStringLiteral("save ") + kSaveFilters + QStringLiteral(" | ~/current.kpj | ~");
         const QString settings = QStringLiteral("settings");
-        const QStringList untouched{QStringLiteral("current.kpj=current"),
-                                    QStringLiteral("other.kpj=other")};
-        const QStringList savedCurrent{QStringLiteral("current.kpj=edited"),
-                                       QStringLiteral("other.kpj=other")};
+        const QStringList untouched {
+            QStringLiteral("current.kpj=current"), QStringLiteral("other.kpj=other")};
+        const QStringList savedCurrent {
+            QStringLiteral("current.kpj=edited"), QStringLiteral("other.kpj=other")};
         const QString cur = QStringLiteral("current.kpj");
         const QString oth = QStringLiteral("other.kpj");
         const QString edited = QStringLiteral("edited");
         const QString current = QStringLiteral("current");
         const QString other = QStringLiteral("other");
-        
+
         QTest::newRow("open, unchanged: no question")
             << s("open") << false << false << L(oth) << L(openDlg) << oth << false << false << other
             << untouched << true;
@@ -177,19 +177,18 @@ private slots:
             << L(askOpen, saveDlg, QStringLiteral("error Cannot create file \"~/gone/x.kpj\""))
             << cur << true << true << edited << untouched << true;
         QTest::newRow("open dialog cancelled")
-            << s("open") << false << false << L("") << L(openDlg) << cur << false << false << current
-            << untouched << true;
+            << s("open") << false << false << L("") << L(openDlg) << cur << false << false
+            << current << untouched << true;
         QTest::newRow("open a missing file: error, nothing changes")
             << s("open") << true << false << L("no", "missing.kpj")
             << L(askOpen, openDlg, QStringLiteral("error Cannot open file \"~/missing.kpj\""))
             << cur << false << true << edited << untouched << true;
 
-        QTest::newRow("save titled: no dialog")
-            << s("save") << true << false << L() << L() << cur << false << false << edited
-            << savedCurrent << true;
+        QTest::newRow("save titled: no dialog") << s("save") << true << false << L() << L() << cur
+                                                << false << false << edited << savedCurrent << true;
         QTest::newRow("save untitled: dialog, new name")
-            << s("save") << true << true << L("new.kpj") << L(saveDlg) << s("new.kpj") << false << false
-            << edited << (untouched + L("new.kpj=edited")) << true;
+            << s("save") << true << true << L("new.kpj") << L(saveDlg) << s("new.kpj") << false
+            << false << edited << (untouched + L("new.kpj=edited")) << true;
         QTest::newRow("save untitled, cancelled: nothing changes")
             << s("save") << true << true << L("") << L(saveDlg) << cur << true << true << edited
             << untouched << true;
@@ -201,12 +200,12 @@ private slots:
             << L(saveDlg, QStringLiteral("error Cannot create file \"~/gone/x.kpj\"")) << cur
             << true << true << edited << untouched << true;
         QTest::newRow("save as titled: asks anyway")
-            << s("saveas") << false << false << L("copy.kpj") << L(saveDlg) << s("copy.kpj") << false
-            << false << current << (untouched + L("copy.kpj=current")) << true;
+            << s("saveas") << false << false << L("copy.kpj") << L(saveDlg) << s("copy.kpj")
+            << false << false << current << (untouched + L("copy.kpj=current")) << true;
 
         QTest::newRow("close unchanged: settings only")
-            << s("close") << false << false << L() << L(settings) << cur << false << false << current
-            << untouched << true;
+            << s("close") << false << false << L() << L(settings) << cur << false << false
+            << current << untouched << true;
         QTest::newRow("close, cancel: stays open, settings written")
             << s("close") << true << false << L("cancel") << L(askClose, settings) << cur << false
             << true << edited << untouched << false;
@@ -222,12 +221,13 @@ private slots:
         QTest::newRow("close, yes, save failed: stays open")
             << s("close") << true << true << L("yes", "gone/x.kpj")
             << L(askClose, saveDlg, QStringLiteral("error Cannot create file \"~/gone/x.kpj\""),
-                 settings)
+                   settings)
             << cur << true << true << edited << untouched << false;
 
         QTest::newRow("new: no question, untitled")
-            << s("new") << false << false << L() << L() << QStringLiteral(u"Projects/Nový projekt.kpj")
-            << true << true << QString() << untouched << true;
+            << s("new") << false << false << L() << L()
+            << QStringLiteral(u"Projects/Nový projekt.kpj") << true << true << QString()
+            << untouched << true;
     }
     void decisions()
     {
@@ -274,15 +274,15 @@ private slots:
         QVERIFY2(prompts.answers.isEmpty(), "script not used up");
         QCOMPARE(doc.projectFileName(), homePath() + u'/' + fileName);
         QCOMPARE(doc.caption(),
-                 QStringLiteral("Kolporta   [ ") + QFileInfo(fileName).fileName()
-                     + QStringLiteral(" ]"));
+            QStringLiteral("Kolporta   [ ") + QFileInfo(fileName).fileName()
+                + QStringLiteral(" ]"));
         QCOMPARE(doc.isUntitled(), untitledAfter);
         QCOMPARE(doc.isModified(), modifiedAfter);
         QCOMPARE(doc.project().subject, subject);
         QCOMPARE(closes, canClose);
         for (const QString &entry : disk)
-            QCOMPARE(entry.section(u'=', 0, 0) + u'=' + subjectOnDisk(entry.section(u'=', 0, 0)),
-                     entry);
+            QCOMPARE(
+                entry.section(u'=', 0, 0) + u'=' + subjectOnDisk(entry.section(u'=', 0, 0)), entry);
     }
 
     void openRemembersFolder()
@@ -292,12 +292,12 @@ private slots:
         ScriptedPrompts prompts;
         Document doc(&prompts, homePath());
         doc.setOpenFolder(homePath());
-        prompts.answers = QStringList{QStringLiteral("sub/p.kpj"), QString()};
+        prompts.answers = QStringList {QStringLiteral("sub/p.kpj"), QString()};
         doc.aOpenExecute();
         QCOMPARE(doc.openFolder(), homePath() + QStringLiteral("/sub"));
         doc.aOpenExecute();
         QCOMPARE(prompts.calls.last(),
-                 QStringLiteral("open ") + kOpenFilters + QStringLiteral(" |  | ~/sub"));
+            QStringLiteral("open ") + kOpenFilters + QStringLiteral(" |  | ~/sub"));
     }
 
     void newKeepsListedFields_data()
@@ -314,10 +314,10 @@ private slots:
         ScriptedPrompts prompts;
         Document doc(&prompts, homePath() + QStringLiteral("/Projects"));
         Project &p = doc.project();
-        p.addressList = QStringList{QStringLiteral("a@b.cz")};
-        p.text = QStringList{QStringLiteral("body")};
-        p.attachments = QStringList{QStringLiteral("p.png")};
-        p.files = QStringList{QStringLiteral("f.pdf")};
+        p.addressList = QStringList {QStringLiteral("a@b.cz")};
+        p.text = QStringList {QStringLiteral("body")};
+        p.attachments = QStringList {QStringLiteral("p.png")};
+        p.files = QStringList {QStringLiteral("f.pdf")};
         p.subject = subjectWasEmpty ? QString() : QStringLiteral("S");
         p.from = QStringLiteral("me@b.cz");
         p.mailer = QStringLiteral("SMTP");
@@ -334,7 +334,7 @@ private slots:
         doc.aNewExecute();
 
         QVERIFY(p.addressList.isEmpty() && p.text.isEmpty() && p.attachments.isEmpty()
-                && p.files.isEmpty() && p.subject.isEmpty());
+            && p.files.isEmpty() && p.subject.isEmpty());
         QCOMPARE(p.from, QStringLiteral("me@b.cz"));
         QCOMPARE(p.mailer, QStringLiteral("SMTP"));
         QCOMPARE(p.smtpServer, QStringLiteral("Seznam"));
@@ -345,7 +345,8 @@ private slots:
         QCOMPARE(doc.isModified(), modifiedAfter);
         QCOMPARE(cleared.count(), 1);
         QCOMPARE(caption.count(), 1);
-        QCOMPARE(caption.first().first().toString(), QStringLiteral(u"Kolporta   [ Nový projekt.kpj ]"));
+        QCOMPARE(
+            caption.first().first().toString(), QStringLiteral(u"Kolporta   [ Nový projekt.kpj ]"));
     }
 
     void openReportsLoadEffects()
@@ -354,7 +355,7 @@ private slots:
         Document doc(&prompts, homePath());
         doc.project().htmlBody = true;
         QSignalSpy loaded(&doc, &Document::projectLoaded);
-        prompts.answers = QStringList{QStringLiteral("current.kpj")};
+        prompts.answers = QStringList {QStringLiteral("current.kpj")};
         doc.aOpenExecute();
         QCOMPARE(loaded.count(), 1);
         const auto fx = loaded.first().first().value<LoadEffects>();
@@ -388,15 +389,16 @@ private slots:
         QTest::newRow("caption strips folder")
             << WindowTexts::caption(QStringLiteral("/home/u/Projects/leden.kpj"))
             << QStringLiteral("Kolporta   [ leden.kpj ]");
-        QTest::newRow("caption of empty name") << WindowTexts::caption(QString())
-                                               << QStringLiteral("Kolporta   [  ]");
-        QTest::newRow("counter zero") << WindowTexts::addressCounter(0) << QStringLiteral("0 adres");
+        QTest::newRow("caption of empty name")
+            << WindowTexts::caption(QString()) << QStringLiteral("Kolporta   [  ]");
+        QTest::newRow("counter zero")
+            << WindowTexts::addressCounter(0) << QStringLiteral("0 adres");
         QTest::newRow("counter") << WindowTexts::addressCounter(12345)
                                  << QStringLiteral("12345 adres");
-        QTest::newRow("pictures tab") << WindowTexts::picturesTabCaption(3)
-                                      << QStringLiteral(u"Obrázky do HTML  (3) ");
-        QTest::newRow("attachments tab") << WindowTexts::attachmentsTabCaption(0)
-                                         << QStringLiteral(u"Přílohy  (0) ");
+        QTest::newRow("pictures tab")
+            << WindowTexts::picturesTabCaption(3) << QStringLiteral(u"Obrázky do HTML  (3) ");
+        QTest::newRow("attachments tab")
+            << WindowTexts::attachmentsTabCaption(0) << QStringLiteral(u"Přílohy  (0) ");
     }
     void windowTexts()
     {

@@ -14,21 +14,21 @@ using kolporta::test::readBytes;
 
 namespace {
 
-const ProjectLists kLists{{QStringLiteral("SMTP"), QStringLiteral("sendmail")},
-                          {QStringLiteral("Seznam"), QStringLiteral("Gmail")}};
+const ProjectLists kLists {{QStringLiteral("SMTP"), QStringLiteral("sendmail")},
+    {QStringLiteral("Seznam"), QStringLiteral("Gmail")}};
 
 // A project as it stands before a load, every field set, so a test sees which fields a
 // load keeps and which it resets.
 Project previousProject()
 {
     Project p;
-    p.addressList = QStringList{QStringLiteral("old@example.cz")};
+    p.addressList = QStringList {QStringLiteral("old@example.cz")};
     p.subject = QStringLiteral("old subject");
     p.from = QStringLiteral("old from");
-    p.text = QStringList{QStringLiteral("old body")};
+    p.text = QStringList {QStringLiteral("old body")};
     p.htmlBody = true;
-    p.attachments = QStringList{QStringLiteral("old.png")};
-    p.files = QStringList{QStringLiteral("old.pdf")};
+    p.attachments = QStringList {QStringLiteral("old.png")};
+    p.files = QStringList {QStringLiteral("old.pdf")};
     p.mailer = QStringLiteral("sendmail");
     p.smtpServer = QStringLiteral("Gmail");
     p.sendAsBcc = true;
@@ -73,12 +73,11 @@ QString field(const Project &p, const QString &name)
     return {};
 }
 
-const QStringList kFields{
-    QStringLiteral("addressList"), QStringLiteral("subject"),   QStringLiteral("from"),
-    QStringLiteral("text"),        QStringLiteral("htmlBody"),  QStringLiteral("attachments"),
-    QStringLiteral("files"),       QStringLiteral("mailer"),    QStringLiteral("smtpServer"),
-    QStringLiteral("sendAsBcc"),   QStringLiteral("bccMaxCount"), QStringLiteral("blockFile"),
-    QStringLiteral("autoBlock")};
+const QStringList kFields {QStringLiteral("addressList"), QStringLiteral("subject"),
+    QStringLiteral("from"), QStringLiteral("text"), QStringLiteral("htmlBody"),
+    QStringLiteral("attachments"), QStringLiteral("files"), QStringLiteral("mailer"),
+    QStringLiteral("smtpServer"), QStringLiteral("sendAsBcc"), QStringLiteral("bccMaxCount"),
+    QStringLiteral("blockFile"), QStringLiteral("autoBlock")};
 
 void compareProjects(const Project &actual, const Project &expected)
 {
@@ -101,9 +100,9 @@ Project loadText(const QString &content, LoadEffects *effects = nullptr)
 Project sampleProject()
 {
     Project p;
-    p.addressList = QStringList{QStringLiteral(u"Jan Novák <jan@example.cz>"), QStringLiteral("   "),
-                                QStringLiteral(u"Petr Šťastný <petr@example.cz>"),
-                                QStringLiteral(u"*Žofie Dvořáková <zofie@example.cz>")};
+    p.addressList = QStringList {QStringLiteral(u"Jan Novák <jan@example.cz>"),
+        QStringLiteral("   "), QStringLiteral(u"Petr Šťastný <petr@example.cz>"),
+        QStringLiteral(u"*Žofie Dvořáková <zofie@example.cz>")};
     p.subject = QStringLiteral(u"Příliš žluťoučký kůň");
     p.from = QStringLiteral("Kolporta <info@example.cz>");
     p.blockFile = QStringLiteral("/tmp/blok.txt");
@@ -113,10 +112,10 @@ Project sampleProject()
     p.sendAsBcc = true;
     p.htmlBody = false;
     p.bccMaxCount = QStringLiteral("25");
-    p.text = QStringList{QStringLiteral(u"Dobrý den, %TO%,"), QString(), QStringLiteral("[Nic]"),
-                         QStringLiteral("[Files] ")};
-    p.files = QStringList{QStringLiteral(u"/tmp/příloha.pdf")};
-    p.attachments = QStringList{QStringLiteral(u"obrázek.png")};
+    p.text = QStringList {QStringLiteral(u"Dobrý den, %TO%,"), QString(), QStringLiteral("[Nic]"),
+        QStringLiteral("[Files] ")};
+    p.files = QStringList {QStringLiteral(u"/tmp/příloha.pdf")};
+    p.attachments = QStringList {QStringLiteral(u"obrázek.png")};
     return p;
 }
 
@@ -140,7 +139,8 @@ private slots:
         QFETCH(bool, utf8);
         Project p = previousProject();
         QString error;
-        QVERIFY2(LoadProject(kolporta::test::dataPath(file), &p, kLists, &error), qPrintable(error));
+        QVERIFY2(
+            LoadProject(kolporta::test::dataPath(file), &p, kLists, &error), qPrintable(error));
         compareProjects(p, sampleProject());
         QCOMPARE(p.encoding == TextEncoding::Utf8, utf8);
     }
@@ -153,7 +153,7 @@ private slots:
 
         // The length comes from the literal, so rows may hold a NUL.
         const auto row = []<std::size_t N>(const char *tag, const char16_t(&content)[N],
-                                           const char *name, const char16_t *expected) {
+                             const char *name, const char16_t *expected) {
             QTest::newRow(tag) << QString::fromUtf16(content, qsizetype(N - 1))
                                << QString::fromLatin1(name) << QString::fromUtf16(expected);
         };
@@ -238,10 +238,10 @@ private slots:
         QTest::addColumn<int>("htmlClicks");
         QTest::addColumn<bool>("bccClick");
 
-        QTest::newRow("nothing checked, no sections") << QString() << false << false << false
-                                                      << false << 0 << false;
-        QTest::newRow("reset unchecks both") << QString() << true << true << true << true << 0
-                                             << false;
+        QTest::newRow("nothing checked, no sections")
+            << QString() << false << false << false << false << 0 << false;
+        QTest::newRow("reset unchecks both")
+            << QString() << true << true << true << true << 0 << false;
         QTest::newRow("html 0: one click per line")
             << QStringLiteral("[HTMLBody]\r\n0\r\n") << false << false << false << false << 1
             << false;
@@ -254,12 +254,10 @@ private slots:
         QTest::newRow("html empty line still clicks")
             << QStringLiteral("[HTMLBody]\r\n\r\n") << false << false << false << false << 1
             << false;
-        QTest::newRow("bcc 1 twice clicks once")
-            << QStringLiteral("[SendAsBCC]\r\n1\r\n1\r\n") << false << true << false << true << 0
-            << true;
-        QTest::newRow("bcc 0 does not click")
-            << QStringLiteral("[SendAsBCC]\r\n0\r\n") << false << false << false << false << 0
-            << false;
+        QTest::newRow("bcc 1 twice clicks once") << QStringLiteral("[SendAsBCC]\r\n1\r\n1\r\n")
+                                                 << false << true << false << true << 0 << true;
+        QTest::newRow("bcc 0 does not click") << QStringLiteral("[SendAsBCC]\r\n0\r\n") << false
+                                              << false << false << false << 0 << false;
     }
     void loadEffects()
     {
@@ -280,8 +278,8 @@ private slots:
         QCOMPARE(fx.bccBoxResetClick, bccResetClick);
         QCOMPARE(fx.htmlBodyClicks, htmlClicks);
         QCOMPARE(fx.bccBoxClick, bccClick);
-        QVERIFY(fx.hidePreviewTab && fx.bodyCaretToStart && fx.focusAddressList
-                && fx.memoListChange && fx.updateTabCaptions);
+        QVERIFY(fx.hidePreviewTab && fx.bodyCaretToStart && fx.focusAddressList && fx.memoListChange
+            && fx.updateTabCaptions);
     }
 
     void unreadableFileChangesNothing_data()
@@ -297,9 +295,9 @@ private slots:
         p.encoding = TextEncoding::Windows1250;
         QString error;
         QVERIFY(!LoadProject(path, &p, kLists, &error));
-        QVERIFY2(error.startsWith(QStringLiteral("Cannot open file \"") + path
-                                  + QStringLiteral("\". ")),
-                 qPrintable(error));
+        QVERIFY2(
+            error.startsWith(QStringLiteral("Cannot open file \"") + path + QStringLiteral("\". ")),
+            qPrintable(error));
         QVERIFY(error.size() > path.size() + 20); // the system's reason follows
         compareProjects(p, previousProject());
         QCOMPARE(p.encoding, TextEncoding::Windows1250);
@@ -322,14 +320,14 @@ private slots:
         QFETCH(bool, autoBlock);
         QFETCH(QByteArray, bytes);
         Project p;
-        p.addressList = QStringList{QStringLiteral("a"), QString(), QStringLiteral("  "),
-                                    QString(), QStringLiteral("b")};
+        p.addressList = QStringList {
+            QStringLiteral("a"), QString(), QStringLiteral("  "), QString(), QStringLiteral("b")};
         p.from = QStringLiteral("F");
         p.smtpServer = QStringLiteral("Seznam");
         p.htmlBody = true;
         p.bccMaxCount = QStringLiteral("abc");
-        p.text = QStringList{QStringLiteral("X"), QString(), QString()};
-        p.attachments = QStringList{QStringLiteral("p.png")};
+        p.text = QStringList {QStringLiteral("X"), QString(), QString()};
+        p.attachments = QStringList {QStringLiteral("p.png")};
         p.autoBlock = autoBlock;
         const QString path = homePath() + QStringLiteral("/layout.kpj");
         QString error;
@@ -342,11 +340,11 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("extraSubject");
         QTest::addColumn<bool>("utf8Written");
-        QTest::newRow("windows-1250 stays") << QStringLiteral("project-cp1250.kpj") << QString()
-                                            << false;
+        QTest::newRow("windows-1250 stays")
+            << QStringLiteral("project-cp1250.kpj") << QString() << false;
         QTest::newRow("utf-8 stays") << QStringLiteral("project-utf8.kpj") << QString() << true;
-        QTest::newRow("utf-8 even when all fits") << QStringLiteral("project-utf8.kpj")
-                                                  << QStringLiteral(u"čšž") << true;
+        QTest::newRow("utf-8 even when all fits")
+            << QStringLiteral("project-utf8.kpj") << QStringLiteral(u"čšž") << true;
         QTest::newRow("windows-1250 falls back to utf-8")
             << QStringLiteral("project-cp1250.kpj") << QStringLiteral(u"Ωmega ✓") << true;
     }
@@ -383,13 +381,14 @@ private slots:
         const QString dir = homePath() + QStringLiteral("/cut");
         QDir().mkpath(dir);
         const QString path = dir + QStringLiteral("/p.kpj");
-        const QByteArray old = readBytes(kolporta::test::dataPath(QStringLiteral("project-cp1250.kpj")));
+        const QByteArray old
+            = readBytes(kolporta::test::dataPath(QStringLiteral("project-cp1250.kpj")));
         kolporta::test::writeBytes(path, old);
 
         Project p;
         p.addressList = QStringList(5000, QStringLiteral("Somebody <somebody@example.cz>"));
         signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
+        rlimit saved {};
         getrlimit(RLIMIT_FSIZE, &saved);
         rlimit small = saved;
         small.rlim_cur = 8192;
@@ -399,11 +398,11 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
 
         QVERIFY(!ok);
-        QVERIFY2(error.startsWith(QStringLiteral("Cannot create file \"") + path
-                                  + QStringLiteral("\". ")),
-                 qPrintable(error));
+        QVERIFY2(error.startsWith(
+                     QStringLiteral("Cannot create file \"") + path + QStringLiteral("\". ")),
+            qPrintable(error));
         QCOMPARE(readBytes(path), old);
-        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("p.kpj")});
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList {QStringLiteral("p.kpj")});
     }
 
     void saveIntoMissingFolderFails()
@@ -411,7 +410,8 @@ private slots:
         const QString path = homePath() + QStringLiteral("/no/such/folder/p.kpj");
         QString error;
         QVERIFY(!SaveProject(path, Project(), &error));
-        QVERIFY2(error.startsWith(QStringLiteral("Cannot create file \"") + path), qPrintable(error));
+        QVERIFY2(
+            error.startsWith(QStringLiteral("Cannot create file \"") + path), qPrintable(error));
         QVERIFY(!QFile::exists(path));
     }
 };

@@ -201,6 +201,10 @@ private slots:
                                   << "f"_q
                                   << QStringList {"s"_q, "587"_q, "u"_q, "p w"_q, "5"_q,
                                          "STARTTLS"_q, "/c.pem"_q};
+        QTest::newRow("relative CAFile is beside the file")
+            << QByteArray("[F]\r\nCAFile=certs/ca.pem\r\n") << "F"_q
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q,
+                   kolporta::test::homePath() + "/certs/ca.pem"_q};
         QTest::newRow("missing keys give defaults") << QByteArray(
             "[F]\r\n") << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
         QTest::newRow("missing section")

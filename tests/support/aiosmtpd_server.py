@@ -61,7 +61,8 @@ def main():
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == a.user.encode() and auth_data.password == a.password.encode())
-        return AuthResult(success=ok, auth_data=auth_data.login if ok else None)
+        # handled=False makes aiosmtpd answer a failure with 535 itself.
+        return AuthResult(success=ok, handled=False, auth_data=auth_data.login if ok else None)
 
     spool = Spool(a.spool)
 
