@@ -33,7 +33,7 @@ bool ExportSession::rcptTo(const QString &address)
 bool ExportSession::sendData(const QList<QByteArray> &lines, QString *error)
 {
     const QString base = m_folder + QLatin1Char('/')
-        + QStringLiteral("%1").arg(m_count + 1, 5, 10, QLatin1Char('0'));
+        + QStringLiteral("%1").arg(++m_count, 5, 10, QLatin1Char('0'));
     qsizetype size = 0;
     for (const QByteArray &l : lines)
         size += l.size() + 2;
@@ -49,9 +49,11 @@ bool ExportSession::sendData(const QList<QByteArray> &lines, QString *error)
         rcpt += "\r\n";
     }
     if (!project::TextFile::writeBytes(base + QStringLiteral(".eml"), eml, error)
-        || !project::TextFile::writeBytes(base + QStringLiteral(".rcpt"), rcpt, error))
+        || !project::TextFile::writeBytes(base + QStringLiteral(".rcpt"), rcpt, error)) {
+        if (m_failures)
+            ++*m_failures;
         return false;
-    ++m_count;
+    }
     m_recipients.clear();
     return true;
 }

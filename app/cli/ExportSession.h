@@ -15,8 +15,11 @@ namespace kolporta::cli {
 class ExportSession : public delivery::SmtpSession
 {
 public:
-    explicit ExportSession(QString folder)
+    // `failures` (may be null) counts the messages that could not be written; it outlives
+    // the session, which the run frees at its end.
+    ExportSession(QString folder, int *failures)
         : m_folder(std::move(folder))
+        , m_failures(failures)
     { }
 
     // Whether the folder already holds exported messages, which a new export would mix with.
@@ -29,12 +32,11 @@ public:
     void close() override { }
     int lastReplyCode() const override { return 250; }
 
-    int written() const { return m_count; }
-
 private:
     QString m_folder;
+    int *m_failures = nullptr;
     QStringList m_recipients;
-    int m_count = 0;
+    int m_count = 0; // messages handed over so far; a failed one keeps its number
 };
 
 } // namespace kolporta::cli

@@ -64,8 +64,9 @@ const char kExportHelp[]
       "  --home DIR   the home folder (smtp.ini, mailclients.ini ...)\n"
       "  -h, --help   this text\n"
       "\n"
-      "Exit status: 0 every message was written, 1 the run ended otherwise, 2 bad usage or\n"
-      "a project that cannot be read.\n";
+      "Exit status: 0 the run reached its end and every message was written, 1 otherwise\n"
+      "(a message that could not be written gets a \"!!! \" line and a \"Chyba: \" line),\n"
+      "2 bad usage or a project that cannot be read.\n";
 
 struct Arguments
 {
@@ -234,10 +235,14 @@ int kolporta::cli::exportCommand(const QStringList &args)
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setLogFolder(QString());
-    run.setSessionFactory([folder](const settings::SmtpProfile &) {
-        return std::make_unique<ExportSession>(folder);
+    int failures = 0;
+    run.setSessionFactory([folder, &failures](const settings::SmtpProfile &) {
+        return std::make_unique<ExportSession>(folder, &failures);
     });
     delivery::SendRunSettings settings = runSettings(p, s);
     settings.route = 0; // always the SMTP route, whatever the project selects
-    return exitStatus(run.run(settings));
+    const int status = exitStatus(run.run(settings));
+    // The run goes on after a message it could not write, as after a lost connection; the
+    // exit status must not call that a success.
+    return failures > 0 ? 1 : status;
 }

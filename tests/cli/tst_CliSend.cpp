@@ -166,6 +166,7 @@ private slots:
     void exportWritesMessages_data();
     void exportWritesMessages();
     void exportKeepsEarlierExport();
+    void exportWriteFails();
 };
 
 void TestCliSend::usage_data()
@@ -654,6 +655,31 @@ void TestCliSend::exportKeepsEarlierExport()
     QVERIFY(r.err.contains("already holds exported messages"));
     QCOMPARE(test::readBytes(out + QStringLiteral("/00001.eml")), QByteArray("earlier"));
     QVERIFY(r.out.isEmpty());
+}
+
+void TestCliSend::exportWriteFails()
+{
+    // A folder where the second message's file should go: that one cannot be written, the
+    // others are, and the exit status says so.
+    const QString home = newHome();
+    const QString out = home + QStringLiteral("/out");
+    QDir().mkpath(out + QStringLiteral("/00002.eml"));
+    const QString project = saveProject(home,
+        baseProject({QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"), QStringLiteral("c@x.cz")},
+            false, QStringLiteral("SMTP")));
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("export"), project,
+        QStringLiteral("--to"), out});
+    QCOMPARE(r.exitCode, 1);
+    const QStringList log = outLines(r.out);
+    QCOMPARE(log.size(), 5);
+    QCOMPARE(log[1], QStringLiteral("a@x.cz"));
+    QVERIFY2(
+        log[2].startsWith(QStringLiteral("!!! b@x.cz  Chyba při odesílání: ")), qPrintable(log[2]));
+    QCOMPARE(log[3], QStringLiteral("c@x.cz"));
+    QCOMPARE(log[4], QStringLiteral("--- odesilani ukonceno ---"));
+    QVERIFY(r.err.contains("Chyba: Chyba při odesílání: "));
+    QCOMPARE(test::readBytes(out + QStringLiteral("/00001.rcpt")), QByteArray("a@x.cz\r\n"));
+    QCOMPARE(test::readBytes(out + QStringLiteral("/00003.rcpt")), QByteArray("c@x.cz\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliSend)
