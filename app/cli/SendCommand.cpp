@@ -177,6 +177,11 @@ delivery::SendRunSettings runSettings(const project::Project &p, const StartUp &
 
 int exitStatus(const delivery::SendRunResult &result)
 {
+    // The window shows nothing for a run without a route; here silence would look like a
+    // hang or a success, so say why nothing happened.
+    if (result.status == delivery::SendRunResult::Status::NoRoute)
+        kolporta::cli::usageError(QStringLiteral("kolporta-cli: the project selects no delivery "
+                                                 "route on this machine; nothing was sent"));
     return result.status == delivery::SendRunResult::Status::Finished ? 0 : 1;
 }
 

@@ -154,6 +154,7 @@ private slots:
     void smtpStages_data();
     void smtpStages();
     void unreachableServer();
+    void noRoute();
     void aiosmtpd_data();
     void aiosmtpd();
     void mailProgram_data();
@@ -335,6 +336,20 @@ void TestCliSend::unreachableServer()
     QCOMPARE(outLines(r.out), log);
     QCOMPARE(logFile(home), crlf(log));
     QVERIFY(r.err.contains("Error: "));
+}
+
+void TestCliSend::noRoute()
+{
+    // A mail program this machine does not have: nothing is selected, nothing is sent.
+    const QString home = newHome();
+    writeMailClients(home, kRecorder);
+    const QString project = saveProject(
+        home, baseProject({QStringLiteral("a@x.cz")}, false, QStringLiteral("Outlook")));
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(r.err.contains("no delivery route"));
+    QVERIFY(QDir(home + QStringLiteral("/Log")).entryList(QDir::Files).isEmpty());
 }
 
 void TestCliSend::aiosmtpd_data()
