@@ -1,6 +1,7 @@
 // kolporta-cli send and export: the send run of a project file, without a window.
 
 #include "CliSendHost.h"
+#include "CliStartUp.h"
 #include "Commands.h"
 #include "ExportSession.h"
 
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 using namespace kolporta;
+using namespace kolporta::cli;
 
 namespace {
 
@@ -68,100 +70,6 @@ const char kExportHelp[]
       "(a message that could not be written gets a \"!!! \" line and a \"Chyba: \" line),\n"
       "2 bad usage or a project that cannot be read.\n";
 
-struct Arguments
-{
-    QString project;
-    QString to;
-    bool help = false;
-};
-
-// Parses "PROJECT [--to DIR] [--home DIR] [--help]" in any order; returns an error text.
-QString parse(const QString &command, QStringList args, bool takesTo, Arguments *out)
-{
-    while (!args.isEmpty()) {
-        const QString arg = args.takeFirst();
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            out->help = true;
-        } else if (arg == QLatin1String("--home") || (takesTo && arg == QLatin1String("--to"))) {
-            if (args.isEmpty())
-                return QStringLiteral("kolporta-cli %1: %2 needs a folder").arg(command, arg);
-            const QString value = args.takeFirst();
-            if (arg == QLatin1String("--home"))
-                settings::HomeFolder::setOverride(value);
-            else
-                out->to = value;
-        } else if (arg.startsWith(QLatin1String("--home="))) {
-            settings::HomeFolder::setOverride(arg.mid(7));
-        } else if (takesTo && arg.startsWith(QLatin1String("--to="))) {
-            out->to = arg.mid(5);
-        } else if (arg == QLatin1String("--")) {
-            if (args.size() != 1 || !out->project.isEmpty())
-                return QStringLiteral("kolporta-cli %1: one PROJECT expected").arg(command);
-            out->project = args.takeFirst();
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            return QStringLiteral("kolporta-cli %1: unknown option %2 (see %1 --help)")
-                .arg(command, arg);
-        } else if (out->project.isEmpty()) {
-            out->project = arg;
-        } else {
-            return QStringLiteral("kolporta-cli %1: one PROJECT expected, also got %2")
-                .arg(command, arg);
-        }
-    }
-    if (out->help)
-        return {};
-    if (out->project.isEmpty())
-        return QStringLiteral("kolporta-cli %1: PROJECT is missing (see %1 --help)").arg(command);
-    if (takesTo && out->to.isEmpty())
-        return QStringLiteral("kolporta-cli %1: --to DIR is missing (see %1 --help)").arg(command);
-    return {};
-}
-
-// What start-up prepares before the first project is opened: the Log folder, the route list
-// with the mail object, the profile names.
-struct StartUp
-{
-    QList<delivery::MailProgram> programs;
-    std::unique_ptr<delivery::MailObject> mail;
-    project::ProjectLists lists;
-    QString defaultRoute;
-};
-
-void startUp(StartUp *s)
-{
-    // A folder that cannot be made costs only the log files.
-    QDir().mkpath(settings::HomeFolder::logFolder());
-    QString error;
-    s->programs = delivery::LoadMailPrograms(&error);
-    if (!error.isEmpty())
-        kolporta::cli::usageError(
-            QStringLiteral("kolporta-cli: %1; no mail program is used").arg(error));
-    s->mail = std::make_unique<delivery::MailObject>(s->programs);
-    s->lists.routes.append(QStringLiteral("SMTP"));
-    for (const delivery::MailProgram &p : std::as_const(s->programs))
-        s->lists.routes.append(p.name);
-    // With a mail program installed, start-up selects the last route listed.
-    if (s->mail->anyClientInstalled())
-        s->defaultRoute = s->lists.routes.last();
-    s->lists.profiles = settings::SmtpProfileNames(settings::HomeFolder::smtpIniPath());
-}
-
-bool loadProject(const QString &path, const StartUp &s, project::Project *p)
-{
-    p->mailer = s.defaultRoute;
-    QString error;
-    if (!QFileInfo(path).isFile()) {
-        kolporta::cli::usageError(
-            QStringLiteral("kolporta-cli: %1 is not a project file").arg(path));
-        return false;
-    }
-    if (!project::LoadProject(path, p, s.lists, &error)) {
-        kolporta::cli::usageError(QStringLiteral("kolporta-cli: %1").arg(error));
-        return false;
-    }
-    return true;
-}
-
 delivery::SendRunSettings runSettings(const project::Project &p, const StartUp &s)
 {
     delivery::SendRunSettings settings;
@@ -185,23 +93,32 @@ int exitStatus(const delivery::SendRunResult &result)
     return result.status == delivery::SendRunResult::Status::Finished ? 0 : 1;
 }
 
+// The common first steps of send and export: arguments, help, start-up, the project.
+// Returns -1 to go on, else the exit status.
+int prepare(const QString &command, const QStringList &args, const char *help, Arguments *a,
+            StartUp *s, project::Project *p)
+{
+    const QString error = parseArguments(command, args, command == QLatin1String("export"), a);
+    if (!error.isEmpty())
+        return usageError(error);
+    if (a->help) {
+        std::fputs(help, stdout);
+        return 0;
+    }
+    startUp(s);
+    return loadStartUpProject(a->project, *s, p) ? -1 : 2;
+}
+
 } // namespace
 
 int kolporta::cli::sendCommand(const QStringList &args)
 {
     Arguments a;
-    const QString error = parse(QStringLiteral("send"), args, false, &a);
-    if (!error.isEmpty())
-        return usageError(error);
-    if (a.help) {
-        std::fputs(kSendHelp, stdout);
-        return 0;
-    }
     StartUp s;
-    startUp(&s);
     project::Project p;
-    if (!loadProject(a.project, s, &p))
-        return 2;
+    if (const int status = prepare(QStringLiteral("send"), args, kSendHelp, &a, &s, &p);
+        status >= 0)
+        return status;
 
     CliSendHost::installSignalHandlers();
     CliSendHost host(p.addressList, p.from, p.subject, p.smtpServer);
@@ -214,18 +131,11 @@ int kolporta::cli::sendCommand(const QStringList &args)
 int kolporta::cli::exportCommand(const QStringList &args)
 {
     Arguments a;
-    const QString error = parse(QStringLiteral("export"), args, true, &a);
-    if (!error.isEmpty())
-        return usageError(error);
-    if (a.help) {
-        std::fputs(kExportHelp, stdout);
-        return 0;
-    }
     StartUp s;
-    startUp(&s);
     project::Project p;
-    if (!loadProject(a.project, s, &p))
-        return 2;
+    if (const int status = prepare(QStringLiteral("export"), args, kExportHelp, &a, &s, &p);
+        status >= 0)
+        return status;
 
     const QString folder = QDir(a.to).absolutePath();
     if (!QDir().mkpath(folder))

@@ -1,15 +1,13 @@
+#include "CliStartUp.h"
 #include "Commands.h"
 
-#include "delivery/MailObject.h"
-#include "project/ProjectFile.h"
-#include "settings/HomeFolder.h"
-#include "settings/SmtpProfile.h"
 
 #include <QStringList>
 
 #include <cstdio>
 
 using namespace kolporta;
+using namespace kolporta::cli;
 
 namespace {
 
@@ -125,45 +123,21 @@ QByteArray projectJson(const project::Project &p)
 
 int kolporta::cli::showCommand(const QStringList &args)
 {
-    QStringList positional;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(kShowHelp, stdout);
-            return 0;
-        }
-        if (arg == QLatin1String("--home")) {
-            if (i + 1 >= args.size())
-                return usageError(QStringLiteral("kolporta-cli show: --home needs a folder"));
-            settings::HomeFolder::setOverride(args[++i]);
-        } else if (arg.startsWith(QLatin1String("--home="))) {
-            settings::HomeFolder::setOverride(arg.mid(7));
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            return usageError(QStringLiteral("kolporta-cli show: unknown option %1").arg(arg));
-        } else {
-            positional.append(arg);
-        }
+    Arguments a;
+    const QString error = parseArguments(QStringLiteral("show"), args, false, &a);
+    if (!error.isEmpty())
+        return usageError(error);
+    if (a.help) {
+        std::fputs(kShowHelp, stdout);
+        return 0;
     }
-    if (positional.size() != 1)
-        return usageError(
-            QStringLiteral("kolporta-cli show: give exactly one PROJECT (see show --help)"));
-
-    // The lists as start-up builds them: "SMTP" and the mail programs, and the profiles.
     // Start-up selects the last route when a mail program is installed and no profile, so a
     // project without [Mailer] or [SmtpServer] shows what the window would show.
-    const QList<delivery::MailProgram> programs = delivery::LoadMailPrograms();
-    project::ProjectLists lists;
-    lists.routes.append(QStringLiteral("SMTP"));
-    for (const delivery::MailProgram &program : programs)
-        lists.routes.append(program.name);
-    lists.profiles = settings::SmtpProfileNames(settings::HomeFolder::smtpIniPath());
-
+    StartUp s;
+    startUp(&s);
     project::Project project;
-    if (delivery::MailObject(programs).anyClientInstalled())
-        project.mailer = lists.routes.last();
-    QString error;
-    if (!project::LoadProject(positional.first(), &project, lists, &error))
-        return usageError(error);
+    if (!loadStartUpProject(a.project, s, &project))
+        return 2;
     const QByteArray json = projectJson(project);
     std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -274,15 +274,18 @@ bool SmtpClient::connectSocket(Security security)
     emit statusLine(QStringLiteral("Connect: ") + endpoint());
     if (!connected)
         return false;
-    if (security == Security::Ssl) {
-        if (!m_socket->waitForEncrypted(timeoutMs())) {
-            failSocket();
-            dropConnection();
-            return false;
-        }
-        emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
-            + QLatin1Char(' ') + m_socket->sessionCipher().name());
+    return security != Security::Ssl || finishHandshake();
+}
+
+bool SmtpClient::finishHandshake()
+{
+    if (!m_socket->waitForEncrypted(timeoutMs())) {
+        failSocket();
+        dropConnection();
+        return false;
     }
+    emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
+        + QLatin1Char(' ') + m_socket->sessionCipher().name());
     return true;
 }
 
@@ -311,13 +314,8 @@ bool SmtpClient::startTls()
     m_buffer.clear();
     m_socket->readAll();
     m_socket->startClientEncryption();
-    if (!m_socket->waitForEncrypted(timeoutMs())) {
-        failSocket();
-        dropConnection();
+    if (!finishHandshake())
         return false;
-    }
-    emit statusLine(QStringLiteral("TLS: ") + m_socket->sessionCipher().protocolString()
-        + QLatin1Char(' ') + m_socket->sessionCipher().name());
     // What the server said before the upgrade is forgotten; only EHLO over TLS counts.
     m_capabilities.clear();
     m_extended = false;

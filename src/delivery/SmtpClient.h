@@ -68,6 +68,8 @@ private:
 
     bool connectSocket(Security security);
     bool startTls();
+    // Waits for the TLS handshake and reports its protocol and cipher.
+    bool finishHandshake();
     bool sayHello();
     bool authenticate();
     bool authCramMd5();

@@ -1,0 +1,83 @@
+#include "CliStartUp.h"
+
+#include "Commands.h"
+
+#include "delivery/MailPrograms.h"
+#include "settings/HomeFolder.h"
+#include "settings/SmtpProfile.h"
+
+#include <QDir>
+
+namespace kolporta::cli {
+
+QString parseArguments(const QString &command, QStringList args, bool takesTo, Arguments *out)
+{
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            out->help = true;
+        } else if (arg == QLatin1String("--home") || (takesTo && arg == QLatin1String("--to"))) {
+            if (args.isEmpty())
+                return QStringLiteral("kolporta-cli %1: %2 needs a folder").arg(command, arg);
+            const QString value = args.takeFirst();
+            if (arg == QLatin1String("--home"))
+                settings::HomeFolder::setOverride(value);
+            else
+                out->to = value;
+        } else if (arg.startsWith(QLatin1String("--home="))) {
+            settings::HomeFolder::setOverride(arg.mid(7));
+        } else if (takesTo && arg.startsWith(QLatin1String("--to="))) {
+            out->to = arg.mid(5);
+        } else if (arg == QLatin1String("--")) {
+            if (args.size() != 1 || !out->project.isEmpty())
+                return QStringLiteral("kolporta-cli %1: one PROJECT expected").arg(command);
+            out->project = args.takeFirst();
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return QStringLiteral("kolporta-cli %1: unknown option %2 (see %1 --help)")
+                .arg(command, arg);
+        } else if (out->project.isEmpty()) {
+            out->project = arg;
+        } else {
+            return QStringLiteral("kolporta-cli %1: one PROJECT expected, also got %2")
+                .arg(command, arg);
+        }
+    }
+    if (out->help)
+        return {};
+    if (out->project.isEmpty())
+        return QStringLiteral("kolporta-cli %1: PROJECT is missing (see %1 --help)").arg(command);
+    if (takesTo && out->to.isEmpty())
+        return QStringLiteral("kolporta-cli %1: --to DIR is missing (see %1 --help)").arg(command);
+    return {};
+}
+
+void startUp(StartUp *s)
+{
+    // A folder that cannot be made costs only the log files.
+    QDir().mkpath(settings::HomeFolder::logFolder());
+    QString error;
+    s->programs = delivery::LoadMailPrograms(&error);
+    if (!error.isEmpty())
+        usageError(QStringLiteral("kolporta-cli: %1; no mail program is used").arg(error));
+    s->mail = std::make_unique<delivery::MailObject>(s->programs);
+    s->lists.routes.append(QStringLiteral("SMTP"));
+    for (const delivery::MailProgram &p : std::as_const(s->programs))
+        s->lists.routes.append(p.name);
+    // With a mail program installed, start-up selects the last route listed.
+    if (s->mail->anyClientInstalled())
+        s->defaultRoute = s->lists.routes.last();
+    s->lists.profiles = settings::SmtpProfileNames(settings::HomeFolder::smtpIniPath());
+}
+
+bool loadStartUpProject(const QString &path, const StartUp &s, project::Project *p)
+{
+    p->mailer = s.defaultRoute;
+    QString error;
+    if (!project::LoadProject(path, p, s.lists, &error)) {
+        usageError(error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace kolporta::cli
