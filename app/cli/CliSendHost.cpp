@@ -45,6 +45,7 @@ CliSendHost::CliSendHost(QStringList lines, QString sender, QString subject, QSt
     , m_sender(std::move(sender))
     , m_subject(std::move(subject))
     , m_profile(std::move(profile))
+    , m_outputOnTerminal(::isatty(STDOUT_FILENO))
 {
     m_clock.start();
 }
@@ -135,7 +136,13 @@ void CliSendHost::statusLine(const QString &line)
 
 void CliSendHost::sendLogLine(const QString &line)
 {
+    // On a terminal shared with the progress line the log line would land behind it.
+    const bool shared = m_outputOnTerminal && m_progressShown;
+    if (shared)
+        clearProgress();
     writeOut(stdout, line + QLatin1Char('\n'));
+    if (shared)
+        drawProgress(true);
 }
 
 void CliSendHost::drawProgress(bool force)

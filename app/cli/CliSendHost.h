@@ -54,6 +54,7 @@ private:
     QString m_subject;
     QString m_profile;
     bool m_showProgress = false;
+    bool m_outputOnTerminal = false; // stdout is a terminal too (usually stderr's)
     bool m_progressShown = false;
     int m_done = 0; // address lines handled (the caret has been on them)
     int m_index = -1;

@@ -163,6 +163,7 @@ private slots:
     void signalCancels_data();
     void signalCancels();
     void unreadableAttachment();
+    void progressOnTerminal_data();
     void progressOnTerminal();
     void exportWritesMessages_data();
     void exportWritesMessages();
@@ -583,9 +584,50 @@ void TestCliSend::unreadableAttachment()
     QCOMPARE(server.messages().size(), 0);
 }
 
+// The lines a terminal shows for `bytes`: a carriage return goes back to the first column,
+// ESC [ K wipes the rest of the line, and a character overwrites the one under the cursor.
+static QStringList screenLines(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QStringList lines;
+    QString line;
+    qsizetype col = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            col = 0;
+        } else if (c == QLatin1Char('\n')) {
+            lines.append(line);
+            line.clear();
+            col = 0;
+        } else if (c == QLatin1Char('\x1b') && text.mid(i, 3) == QLatin1String("\x1b[K")) {
+            line.truncate(col);
+            i += 2;
+        } else {
+            if (col < line.size())
+                line[col] = c;
+            else
+                line.append(c);
+            ++col;
+        }
+    }
+    if (!line.isEmpty())
+        lines.append(line);
+    return lines;
+}
+
+void TestCliSend::progressOnTerminal_data()
+{
+    QTest::addColumn<bool>("stdoutToTerminal");
+    QTest::newRow("log lines to a file") << false;
+    // The usual case: the log lines and the progress line share one terminal.
+    QTest::newRow("log lines to the same terminal") << true;
+}
+
 void TestCliSend::progressOnTerminal()
 {
-    // script(1) gives the program a terminal for stderr; stdout goes to a file.
+    QFETCH(bool, stdoutToTerminal);
+    // script(1) gives the program a terminal for stderr (and stdout, unless redirected).
     const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
     if (script.isEmpty())
         QSKIP("script(1) from util-linux is missing");
@@ -593,23 +635,30 @@ void TestCliSend::progressOnTerminal()
     const QString home = newHome();
     writeSmtpIni(home, server.host(), server.portText());
     const QString project = saveProject(home,
-        baseProject(
-            {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, true, QStringLiteral("SMTP")));
+        baseProject({QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"), QStringLiteral("c@x.cz")},
+            true, QStringLiteral("SMTP")));
     const QString outFile = home + QStringLiteral("/stdout.txt");
+    QString command = QStringLiteral("'%1' --home '%2' send '%3'").arg(kCli, home, project);
+    if (!stdoutToTerminal)
+        command += QStringLiteral(" >'%1'").arg(outFile);
     QProcess p;
-    p.start(script,
-        {QStringLiteral("-qec"),
-            QStringLiteral("'%1' --home '%2' send '%3' >'%4'").arg(kCli, home, project, outFile),
-            QStringLiteral("/dev/null")});
+    p.start(script, {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
     const QByteArray terminal = p.readAllStandardOutput();
     QVERIFY2(terminal.contains("lines") && terminal.contains("/s  ETA "), terminal.constData());
     QVERIFY(terminal.contains("\r\x1b[K")); // the line is wiped before anything else
-    // The log lines themselves stay clean of it.
-    QCOMPARE(
-        outLines(test::readBytes(outFile)).last(), QStringLiteral("--- odesilani ukonceno ---"));
-    QVERIFY(!test::readBytes(outFile).contains("ETA"));
+    const QStringList log = outLines(logFile(home).replace("\r\n", "\n"));
+    QCOMPARE(log.last(), QStringLiteral("--- odesilani ukonceno ---"));
+    if (stdoutToTerminal) {
+        // Every log line stands on a line of its own, never glued to the progress line.
+        QStringList shown = screenLines(terminal);
+        shown.removeIf([&](const QString &l) { return !log.contains(l); });
+        QCOMPARE(shown, log);
+    } else {
+        // The log lines themselves stay clean of it.
+        QCOMPARE(outLines(test::readBytes(outFile)), log);
+    }
 }
 
 void TestCliSend::exportWritesMessages_data()
