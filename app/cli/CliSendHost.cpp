@@ -15,6 +15,13 @@ volatile std::sig_atomic_t g_cancel = 0;
 void onSignal(int)
 {
     g_cancel = 1;
+    // Whichever of the two signals comes next ends the process (sigaction is
+    // async-signal-safe; SA_RESETHAND alone would reset only the one that came).
+    struct sigaction byDefault = {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(SIGINT, &byDefault, nullptr);
+    sigaction(SIGTERM, &byDefault, nullptr);
     static const char note[] = "\nkolporta-cli: stopping after the current message "
                                "(send the signal again to quit at once)\n";
     // Only async-signal-safe calls here.
@@ -62,7 +69,7 @@ void CliSendHost::installSignalHandlers()
     sigemptyset(&action.sa_mask);
     // The second signal finds the default action again and ends the process; the send log
     // is flushed line by line, so it still tells what went out.
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }

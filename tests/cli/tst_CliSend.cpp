@@ -10,6 +10,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -162,6 +163,8 @@ private slots:
     void msmtp();
     void signalCancels_data();
     void signalCancels();
+    void secondSignalQuits_data();
+    void secondSignalQuits();
     void unreadableAttachment();
     void progressOnTerminal_data();
     void progressOnTerminal();
@@ -562,6 +565,45 @@ void TestCliSend::signalCancels()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(logFile(home), crlf(log));
     QCOMPARE(server.messages().size(), 2);
+}
+
+void TestCliSend::secondSignalQuits_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::newRow("SIGINT twice") << int(SIGINT) << int(SIGINT);
+    QTest::newRow("SIGTERM, then SIGINT") << int(SIGTERM) << int(SIGINT);
+    QTest::newRow("SIGINT, then SIGTERM") << int(SIGINT) << int(SIGTERM);
+}
+
+void TestCliSend::secondSignalQuits()
+{
+    QFETCH(int, first);
+    QFETCH(int, second);
+    // The server holds the first address far longer than the test waits: only the second
+    // signal, whichever it is, can end the program before that.
+    FakeSmtpServer server;
+    server.setFault("RCPT", FakeSmtpServer::Fault::Silent, 1);
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText(), 30);
+    const QString project = saveProject(home,
+        baseProject({QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, false,
+            QStringLiteral("SMTP")));
+    QElapsedTimer clock;
+    clock.start();
+    const Result r = runCli(
+        {QStringLiteral("--home"), home, QStringLiteral("send"), project}, {}, [&](QProcess &p) {
+            QDeadlineTimer deadline(10000);
+            while (!server.commands().contains("RCPT TO:<a@x.cz>") && !deadline.hasExpired())
+                QThread::msleep(10);
+            ::kill(pid_t(p.processId()), first);
+            QThread::msleep(200);
+            ::kill(pid_t(p.processId()), second);
+        });
+    QCOMPARE(r.exitCode, -1); // ended by the signal
+    QVERIFY2(clock.elapsed() < 20000, "the second signal did not end the program");
+    // The log says what went: nothing but the head line.
+    QCOMPARE(logFile(home), crlf({QStringLiteral("Odesilani pres SMTP - individualne")}));
 }
 
 void TestCliSend::unreadableAttachment()
