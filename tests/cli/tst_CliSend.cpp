@@ -587,8 +587,8 @@ void TestCliSend::secondSignalQuits()
     const QString home = newHome();
     writeSmtpIni(home, server.host(), server.portText(), 30);
     const QString project = saveProject(home,
-        baseProject({QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, false,
-            QStringLiteral("SMTP")));
+        baseProject(
+            {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")}, false, QStringLiteral("SMTP")));
     QElapsedTimer clock;
     clock.start();
     const Result r = runCli(
