@@ -64,7 +64,10 @@ bool SendLog::writeToFile(const QString &line)
     if (m_rewrite) {
         m_file.close();
         m_file.setFileName(m_path);
-        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // Appending, not writing at our own offset: another program started in the same
+        // second may replace the file, and our later lines must follow its content rather
+        // than overwrite it and leave a hole.
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Append))
             return false;
         QByteArray all;
         for (const QString &l : std::as_const(m_lines))

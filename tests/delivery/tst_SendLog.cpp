@@ -34,6 +34,7 @@ private slots:
     void recoversAfterFailedWrite_data();
     void recoversAfterFailedWrite();
     void newRunReplacesFile();
+    void concurrentRunsKeepWholeLines();
 };
 
 void TestSendLog::fileName_data()
@@ -132,6 +133,26 @@ void TestSendLog::newRunReplacesFile()
     QVERIFY(log.lines().isEmpty());
     log.append(QStringLiteral("second"));
     QCOMPARE(test::readBytes(path), crlf({QStringLiteral("second")}));
+}
+
+void TestSendLog::concurrentRunsKeepWholeLines()
+{
+    // Two programs started in the same second share the file name. The later one replaces
+    // the content; the earlier one's later lines must then follow it, not overwrite it at
+    // their old offset and leave a hole of NUL bytes.
+    const QString path = test::homePath() + QStringLiteral("/same-second.txt");
+    SendLog first;
+    first.start(path);
+    first.append(QStringLiteral("first run, a long line that reaches far into the file"));
+    first.append(QStringLiteral("first run, another long line of the earlier run"));
+    SendLog second;
+    second.start(path);
+    second.append(QStringLiteral("second run"));
+    first.append(QStringLiteral("first run, line 3"));
+    second.append(QStringLiteral("second run, line 2"));
+    QCOMPARE(test::readBytes(path),
+        crlf({QStringLiteral("second run"), QStringLiteral("first run, line 3"),
+            QStringLiteral("second run, line 2")}));
 }
 
 QTEST_GUILESS_MAIN(TestSendLog)
