@@ -103,6 +103,11 @@ bool SmtpClient::isEncrypted() const
     return m_socket && m_socket->isEncrypted();
 }
 
+QList<QSslCertificate> SmtpClient::caCertificates() const
+{
+    return m_socket ? m_socket->sslConfiguration().caCertificates() : QList<QSslCertificate>();
+}
+
 int SmtpClient::timeoutMs() const
 {
     return qBound(1, m_profile.timeoutSeconds, 24 * 3600) * 1000;
@@ -240,7 +245,9 @@ bool SmtpClient::connectSocket(Security security)
                 emit statusLine(QStringLiteral("Connect: ") + endpoint());
                 return false;
             }
-            tls.addCaCertificates(cas);
+            // Qt reads the system's store on demand only while no CA was set by hand, so
+            // adding CAFile alone would replace the system's CAs instead of adding to them.
+            tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + cas);
         }
     }
 

@@ -4,7 +4,9 @@
 #include "settings/SmtpProfile.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +54,9 @@ public:
     bool sizeAnnounced() const { return m_size; }
     bool isAuthenticated() const { return m_authenticated; }
     bool isEncrypted() const;
+    // The CA certificates the connection was given explicitly: none when only the system's
+    // store is used, the system's CAs and those of "CAFile" when that is set.
+    QList<QSslCertificate> caCertificates() const;
     // The name sent in EHLO and HELO: the host name, or "localhost" when there is none.
     QByteArray heloName() const { return m_heloName; }
 

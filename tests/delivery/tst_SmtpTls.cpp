@@ -153,6 +153,47 @@ private slots:
         }
     }
 
+    // CAFile adds to the system's CAs: a profile that names a company CA must still trust
+    // the public ones, whichever kind of TLS it asks for.
+    void caFileAddsToTheSystemStore_data()
+    {
+        QTest::addColumn<int>("serverTls");
+        QTest::addColumn<QString>("security");
+        QTest::newRow("STARTTLS") << int(AiosmtpdServer::Tls::StartTls) << q("STARTTLS");
+        QTest::newRow("implicit TLS") << int(AiosmtpdServer::Tls::Implicit) << q("SSL");
+    }
+    void caFileAddsToTheSystemStore()
+    {
+        QFETCH(int, serverTls);
+        QFETCH(QString, security);
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        if (system.isEmpty())
+            QSKIP("this machine has no system CA certificates");
+
+        AiosmtpdServer::Options options;
+        options.tls = AiosmtpdServer::Tls(serverTls);
+        options.certFile = m_certs.certFile;
+        options.keyFile = m_certs.keyFile;
+        AiosmtpdServer server(options);
+        QString startError;
+        QVERIFY2(server.start(&startError), qPrintable(startError));
+
+        SmtpProfile profile;
+        profile.server = q("localhost");
+        profile.port = server.portText();
+        profile.security = security;
+        profile.caFile = m_certs.caFile;
+        profile.timeoutSeconds = 10;
+        SmtpClient client(profile);
+        QVERIFY(client.open());
+        QVERIFY(client.isEncrypted());
+        const QList<QSslCertificate> trusted = client.caCertificates();
+        for (const QSslCertificate &ca : system)
+            QVERIFY2(trusted.contains(ca), qPrintable(ca.subjectDisplayName()));
+        QVERIFY(trusted.contains(QSslCertificate::fromPath(m_certs.caFile).value(0)));
+        client.close();
+    }
+
     void configurationErrorsFailBeforeConnecting_data()
     {
         QTest::addColumn<QString>("security");
