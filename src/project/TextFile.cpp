@@ -10,6 +10,20 @@ namespace kolporta::project::TextFile {
 
 QString decode(QByteArray bytes, TextEncoding *encoding)
 {
+    // A file saved as "Unicode" by an editor is full of NUL bytes; cut at the first one it
+    // would read as almost empty, and the next save would destroy it. Read it whole and
+    // apply the NUL rule to its characters instead. It is written back as UTF-8.
+    const bool utf16le = bytes.startsWith("\xFF\xFE");
+    if (utf16le || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        QString text = utf16.decode(QByteArrayView(bytes).sliced(2));
+        const qsizetype nulChar = text.indexOf(QChar(u'\0'));
+        if (nulChar >= 0)
+            text.truncate(nulChar);
+        if (encoding)
+            *encoding = TextEncoding::Utf8;
+        return text;
+    }
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);

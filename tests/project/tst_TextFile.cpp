@@ -31,6 +31,12 @@ private slots:
         QTest::newRow("nul ends text") << QByteArray("ab\0cd", 5) << QStringLiteral("ab") << true;
         QTest::newRow("nul hides bad utf8") << QByteArray("ab\0\xF8", 4) << QStringLiteral("ab")
                                            << true;
+        QTest::newRow("utf-16le with bom") << QByteArray("\xFF\xFEP\0\x59\x01\r\0\n\0", 10)
+                                           << QStringLiteral(u"Př\r\n") << true;
+        QTest::newRow("utf-16be with bom") << QByteArray("\xFE\xFF\0P\x01\x59", 6)
+                                           << QStringLiteral(u"Př") << true;
+        QTest::newRow("utf-16 nul char ends text") << QByteArray("\xFF\xFE" "a\0\0\0b\0", 8)
+                                                   << QStringLiteral("a") << true;
         QTest::newRow("undefined byte round-trips") << QByteArray("\x81") << QStringLiteral(u"\u0081")
                                                     << false;
     }
