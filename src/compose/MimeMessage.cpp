@@ -102,7 +102,9 @@ QByteArray foldedRawValue(const QByteArray &name, const QByteArray &value)
     bool first = true;
     for (const QByteArray &word : value.split(' ')) {
         if (!first) {
-            if (column + 1 + word.size() > kFoldWidth) {
+            // Never before an empty word: a run of blanks folded on its own would leave a
+            // line of blanks only, which RFC 5322 forbids.
+            if (!word.isEmpty() && column + 1 + word.size() > kFoldWidth) {
                 out += "\n ";
                 column = 1;
             } else {
