@@ -406,8 +406,7 @@ private slots:
         const QList<QByteArray> lines = message->encode();
         if (!fromLine.isEmpty())
             QCOMPARE(lines.first(), fromLine);
-        for (const QByteArray &line : lines.mid(0, lines.indexOf(QByteArray())))
-        {
+        for (const QByteArray &line : lines.mid(0, lines.indexOf(QByteArray()))) {
             for (char c : line)
                 QVERIFY2(uchar(c) < 0x80, line.constData());
             QVERIFY2(!line.trimmed().isEmpty(), "a header line of blanks only");
