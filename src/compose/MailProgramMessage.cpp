@@ -2,6 +2,7 @@
 
 #include "compose/Charsets.h"
 #include "compose/GMimeSupport.h"
+#include "compose/MessageAssembly.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -135,11 +136,12 @@ GMimePart *filePart(const QString &path, const QByteArray &bytes, bool inlinePic
     const qsizetype slash = type.indexOf('/');
     GMimePart *part
         = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
-    const QByteArray fileName = QFileInfo(path).fileName().toUtf8();
+    // A line break in a file name would end the header line and start one of its own.
+    const QString fileName = OneHeaderLine(QFileInfo(path).fileName());
     g_mime_object_set_disposition(GMIME_OBJECT(part), inlinePicture ? "inline" : "attachment");
-    g_mime_part_set_filename(part, fileName.constData());
+    g_mime_part_set_filename(part, fileName.toUtf8().constData());
     if (inlinePicture) // cid: references in the HTML name the picture by its file name
-        g_mime_part_set_content_id(part, fileName.constData());
+        g_mime_part_set_content_id(part, ContentIdOf(fileName).constData());
     Ref<GMimeDataWrapper> content(wrapBytes(bytes));
     g_mime_part_set_content(part, content.get());
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);

@@ -182,4 +182,17 @@ QString OneHeaderLine(const QString &text)
     return out;
 }
 
+QByteArray ContentIdOf(const QString &fileName)
+{
+    QByteArray out;
+    for (char c : fileName.toUtf8()) {
+        const auto b = uchar(c);
+        if (b < 0x20 || b >= 0x7F || b == '<' || b == '>')
+            out += '%' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 } // namespace kolporta::compose

@@ -36,4 +36,8 @@ QString MailboxAddressOfLine(const QString &text);
 // become spaces, so no value can start a header line of its own.
 QString OneHeaderLine(const QString &text);
 
+// The Content-ID of a picture: its file name, with the bytes that cannot stand in a header
+// line (controls, non-ASCII, the angle brackets) percent-encoded as in a "cid:" URL.
+QByteArray ContentIdOf(const QString &fileName);
+
 } // namespace kolporta::compose

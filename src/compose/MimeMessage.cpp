@@ -102,7 +102,9 @@ QByteArray foldedRawValue(const QByteArray &name, const QByteArray &value)
     bool first = true;
     for (const QByteArray &word : value.split(' ')) {
         if (!first) {
-            if (column + 1 + word.size() > kFoldWidth) {
+            // Never before an empty word: a run of blanks folded on its own would leave a
+            // line of blanks only, which RFC 5322 forbids.
+            if (!word.isEmpty() && column + 1 + word.size() > kFoldWidth) {
                 out += "\n ";
                 column = 1;
             } else {
@@ -204,21 +206,6 @@ GMimeMultipart *newMultipart(const char *subtype, const MessageEnvironment &env)
     if (env.boundary)
         g_mime_multipart_set_boundary(multipart, env.boundary().constData());
     return multipart;
-}
-
-// Content-ID as the listed file name; bytes that cannot stand in a header line (controls,
-// non-ASCII, the angle brackets) are percent-encoded as in a "cid:" URL.
-QByteArray contentIdOf(const QString &fileName)
-{
-    QByteArray out;
-    for (char c : fileName.toUtf8()) {
-        const auto b = uchar(c);
-        if (b < 0x20 || b >= 0x7F || b == '<' || b == '>')
-            out += '%' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
-        else
-            out += c;
-    }
-    return out;
 }
 
 } // namespace
@@ -358,7 +345,7 @@ GMimeObject *MimeMessage::Private::newFilePart(
     g_mime_object_set_disposition(object, picture ? "inline" : "attachment");
     g_mime_part_set_filename(part, fileName.toUtf8().constData());
     if (picture)
-        g_mime_object_set_content_id(object, contentIdOf(fileName).constData());
+        g_mime_object_set_content_id(object, ContentIdOf(fileName).constData());
     return object;
 }
 

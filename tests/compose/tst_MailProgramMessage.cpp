@@ -327,12 +327,32 @@ void TestMailProgramMessage::files_data()
                QStringLiteral("part 0 multipart/mixed"),
                related.arg(1),
                html.arg(2),
-               QStringLiteral("part 2 image/png; cid=<obr\u00e1zek.png>; disposition=inline; "
+               // Header lines stay ASCII: the Content-ID is percent-encoded as in a cid: URL.
+               QStringLiteral("part 2 image/png; cid=<obr%C3%A1zek.png>; disposition=inline; "
                               "filename=obr\u00e1zek.png; encoding=base64"),
                QStringLiteral("DATA obr\u00e1zek.png"),
                QStringLiteral("part 1 application/pdf; disposition=attachment; "
                               "filename=p\u0159\u00edloha.pdf; encoding=base64"),
                QStringLiteral("DATA p\u0159\u00edloha.pdf"),
+           };
+    QTest::newRow("line break in a file name cannot start a header line")
+        << true << QStringList {QStringLiteral("a\nBcc: evil@example.cz.png")}
+        << QStringList {
+               related.arg(0),
+               html.arg(1),
+               QStringLiteral("part 1 image/png; cid=<a Bcc: evil@example.cz.png>; "
+                              "disposition=inline; filename=a Bcc: evil@example.cz.png; "
+                              "encoding=base64"),
+               QStringLiteral("DATA a\nBcc: evil@example.cz.png"),
+           };
+    QTest::newRow("line break in an attachment's name")
+        << false << QStringList {QStringLiteral("x\r\nContent-Disposition: inline.pdf")}
+        << QStringList {
+               QStringLiteral("part 0 multipart/mixed"),
+               plain.arg(1),
+               QStringLiteral("part 1 application/pdf; disposition=attachment; "
+                              "filename=x Content-Disposition: inline.pdf; encoding=base64"),
+               QStringLiteral("DATA x\r\nContent-Disposition: inline.pdf"),
            };
     QTest::newRow("same picture name in two folders")
         << true << QStringList {QStringLiteral("a/logo.gif"), QStringLiteral("b/logo.gif")}
