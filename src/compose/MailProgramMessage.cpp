@@ -123,6 +123,10 @@ GMimePart *textPart(const char *subtype, const QByteArray &bytes, const QByteArr
 QByteArray htmlCharset(const QString &html)
 {
     static const QByteArray latin2 = QByteArrayLiteral("iso-8859-2");
+    // A body the preparation kept as Unicode says so; its bytes must then agree with it
+    // even where every character would also fit ISO-8859-2.
+    if (html.contains(QLatin1String("charset=utf-8"), Qt::CaseInsensitive))
+        return QByteArrayLiteral("utf-8");
     if (DecodeFromCharset(EncodeInCharset(html, latin2), latin2) == html)
         return latin2;
     return QByteArrayLiteral("utf-8");

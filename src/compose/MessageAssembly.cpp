@@ -50,6 +50,20 @@ QString toIso88592Text(const QString &text)
     return DecodeFromCharset(bytes, QByteArrayLiteral("iso-8859-2"));
 }
 
+// Whether the conversion kept every character but the no-break space, which it makes a
+// plain space on purpose.
+bool survivesConversion(const QString &text, const QString &converted)
+{
+    if (converted.size() != text.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (converted[i] != c && !(c == QChar(0xA0) && converted[i] == u' '))
+            return false;
+    }
+    return true;
+}
+
 QString rewritePictureReferences(const QString &scanned)
 {
     QString result;
@@ -106,12 +120,16 @@ QString PrepareHtmlBody(const QString &body, bool mailProgramRoute)
     if (mailProgramRoute) {
         static const QRegularExpression declaration(
             QStringLiteral("charset=windows-1250"), QRegularExpression::CaseInsensitiveOption);
-        if (project::Windows1250::fits(result)) {
+        const QString converted
+            = project::Windows1250::fits(result) ? toIso88592Text(result) : QString();
+        if (!converted.isEmpty() && survivesConversion(result, converted)) {
+            result = converted;
             result.replace(declaration, QStringLiteral("charset=iso-8859-2"));
-            result = toIso88592Text(result);
-        } else {
-            // The byte conversion would turn these characters into '?': keep the text as
-            // Unicode and declare what the mail program will then send.
+        } else if (!result.isEmpty()) {
+            // The byte conversion would turn these characters into '?' or into other
+            // characters (typographic quotes and dashes into control codes, the copyright
+            // sign into a letter): keep the text as Unicode and declare what the mail program
+            // will then send.
             result.replace(declaration, QStringLiteral("charset=utf-8"));
         }
     }

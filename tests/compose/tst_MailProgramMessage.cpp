@@ -230,6 +230,12 @@ void TestMailProgramMessage::body_data()
         << true << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\r\n")
         << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
         << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\n");
+    // The preparation keeps a caron (which the byte table would turn into "Ą") as Unicode and
+    // declares UTF-8; the bytes must agree although the caron also exists in ISO-8859-2.
+    QTest::newRow("HTML declared UTF-8 stays UTF-8")
+        << true << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u02c7\r\n")
+        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u02c7\n");
     QTest::newRow("HTML in ASCII")
         << true << QStringLiteral("<p>Hi</p>\r\n")
         << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=7bit")

@@ -151,8 +151,15 @@ private slots:
             << QStringLiteral("charset = windows-1250|charset= windows-1250")
             << QByteArray("iso-8859-2")
             << QByteArray("charset = windows-1250|charset= windows-1250");
-        QTest::newRow("no-break space and punctuation keep their bytes") << QStringLiteral(
-            u"a\u00A0b„c“€ˇ") << QByteArray("iso-8859-2") << QByteArray("a b\x84\x63\x93\x80\xA1");
+        QTest::newRow("no-break space becomes a space")
+            << QStringLiteral(u"a\u00A0bč") << QByteArray("iso-8859-2") << QByteArray("a b\xE8");
+        // The table keeps these bytes, which mean control codes or other letters in
+        // ISO-8859-2: "„" would arrive as U+0084 and "©" as "Š".
+        QTest::newRow("typographic punctuation: Unicode, declared utf-8")
+            << QStringLiteral(u"<meta charset=windows-1250>a\u00A0„č“–©")
+            << QByteArray("utf-8")
+            << QByteArray("<meta charset=utf-8>a\xC2\xA0\xE2\x80\x9E\xC4\x8D\xE2\x80\x9C"
+                          "\xE2\x80\x93\xC2\xA9");
         QTest::newRow("outside Windows-1250: Unicode, declared utf-8")
             << QStringLiteral(u"<meta charset=windows-1250>Ωř") << QByteArray("utf-8")
             << QByteArray("<meta charset=utf-8>\xCE\xA9\xC5\x99");
