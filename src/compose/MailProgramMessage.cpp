@@ -1,4 +1,5 @@
 #include "compose/MailProgramMessage.h"
+#include "compose/MimeMessage.h"
 
 #include "compose/Charsets.h"
 #include "compose/GMimeSupport.h"
@@ -241,7 +242,7 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     g_mime_message_set_date(message.get(), now);
     g_date_time_unref(now);
     char *messageId
-        = g_mime_utils_generate_message_id(QSysInfo::machineHostName().toUtf8().constData());
+        = g_mime_utils_generate_message_id(MessageIdDomain(QString()).constData());
     g_mime_message_set_message_id(message.get(), messageId);
     g_free(messageId);
     for (const Recipient &recipient : recipients)

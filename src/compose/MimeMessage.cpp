@@ -128,25 +128,6 @@ void appendRawHeader(GMimeHeaderList *headers, const char *name, const QByteArra
     g_mime_header_set_raw_value(header, foldedRawValue(name, value).constData());
 }
 
-// The right-hand side of a Message-ID: the sender's domain, else this host's name.
-QByteArray messageIdDomain(const QString &sender)
-{
-    auto usable = [](const QString &domain) {
-        if (domain.isEmpty() || domain.startsWith(u'.') || domain.endsWith(u'.'))
-            return false;
-        for (QChar c : domain)
-            if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'.' && c != u'-')
-                return false;
-        return true;
-    };
-    const QString address = MailboxAddressOfLine(sender);
-    const qsizetype at = address.lastIndexOf(u'@');
-    const QString domain = at >= 0 ? address.mid(at + 1) : QString();
-    if (usable(domain))
-        return domain.toLatin1();
-    const QString host = QSysInfo::machineHostName();
-    return usable(host) ? host.toLatin1() : QByteArrayLiteral("localhost");
-}
 
 QByteArray defaultMessageIdLocalPart()
 {
@@ -394,7 +375,7 @@ const QList<QByteArray> &MimeMessage::encode()
     g_date_time_unref(date);
     const QByteArray localPart = env.messageId ? env.messageId() : defaultMessageIdLocalPart();
     g_mime_message_set_message_id(
-        d->message, (localPart + '@' + messageIdDomain(d->from)).constData());
+        d->message, (localPart + '@' + MessageIdDomain(d->from)).constData());
     g_mime_header_list_append(headers, "MIME-Version", "1.0", nullptr);
     g_mime_header_list_append(headers, "X-mailer", kXMailer, nullptr);
 
@@ -512,6 +493,25 @@ std::unique_ptr<MimeMessage> BuildMessage(
         g_mime_message_set_mime_part(d->message, body.get());
     }
     return std::unique_ptr<MimeMessage>(new MimeMessage(std::move(d)));
+}
+
+QByteArray MessageIdDomain(const QString &sender)
+{
+    auto usable = [](const QString &domain) {
+        if (domain.isEmpty() || domain.startsWith(u'.') || domain.endsWith(u'.'))
+            return false;
+        for (QChar c : domain)
+            if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'.' && c != u'-')
+                return false;
+        return true;
+    };
+    const QString address = MailboxAddressOfLine(sender);
+    const qsizetype at = address.lastIndexOf(u'@');
+    const QString domain = at >= 0 ? address.mid(at + 1) : QString();
+    if (usable(domain))
+        return domain.toLatin1();
+    const QString host = QSysInfo::machineHostName();
+    return usable(host) ? host.toLatin1() : QByteArrayLiteral("localhost");
 }
 
 } // namespace kolporta::compose

@@ -81,6 +81,10 @@ private:
     std::unique_ptr<Private> m_d;
 };
 
+// The right-hand side of a Message-ID: the sender's domain, else this host's name, else
+// "localhost" when the host has no usable name.
+QByteArray MessageIdDomain(const QString &senderText);
+
 // Builds the message tree for the body; From, To and Subject are set by the caller.
 // Returns null with *error set (the file layer's text, naming the file) when a listed
 // file cannot be read. cache may be null.
