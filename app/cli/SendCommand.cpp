@@ -96,7 +96,7 @@ int exitStatus(const delivery::SendRunResult &result)
 // The common first steps of send and export: arguments, help, start-up, the project.
 // Returns -1 to go on, else the exit status.
 int prepare(const QString &command, const QStringList &args, const char *help, Arguments *a,
-            StartUp *s, project::Project *p)
+    StartUp *s, project::Project *p)
 {
     const QString error = parseArguments(command, args, command == QLatin1String("export"), a);
     if (!error.isEmpty())

@@ -1,7 +1,6 @@
 #include "CliStartUp.h"
 #include "Commands.h"
 
-
 #include <QStringList>
 
 #include <cstdio>

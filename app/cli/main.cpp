@@ -11,24 +11,24 @@ using namespace kolporta;
 
 namespace {
 
-const char kUsage[] =
-    "Usage: kolporta-cli [--home DIR] COMMAND [OPTIONS] PROJECT\n"
-    "\n"
-    "Sends one e-mail message to every address of a Kolporta project (.kpj).\n"
-    "\n"
-    "Commands:\n"
-    "  send PROJECT            run the send run as F5 does in the window\n"
-    "  export PROJECT --to DIR write every message that would be sent as DIR/NNNNN.eml\n"
-    "                          with its envelope recipients in DIR/NNNNN.rcpt (dry run)\n"
-    "  show PROJECT            print the project as loaded, as one JSON object\n"
-    "\n"
-    "Options:\n"
-    "  --home DIR              the folder of smtp.ini, Log/, mailclients.ini ...\n"
-    "                          (default: $KOLPORTA_HOME, else ~/.local/share/kolporta)\n"
-    "  -h, --help              this text; COMMAND --help explains one command\n"
-    "\n"
-    "Exit status: 0 success, 1 the run did not reach its end, 2 bad usage or an\n"
-    "unreadable project.\n";
+const char kUsage[]
+    = "Usage: kolporta-cli [--home DIR] COMMAND [OPTIONS] PROJECT\n"
+      "\n"
+      "Sends one e-mail message to every address of a Kolporta project (.kpj).\n"
+      "\n"
+      "Commands:\n"
+      "  send PROJECT            run the send run as F5 does in the window\n"
+      "  export PROJECT --to DIR write every message that would be sent as DIR/NNNNN.eml\n"
+      "                          with its envelope recipients in DIR/NNNNN.rcpt (dry run)\n"
+      "  show PROJECT            print the project as loaded, as one JSON object\n"
+      "\n"
+      "Options:\n"
+      "  --home DIR              the folder of smtp.ini, Log/, mailclients.ini ...\n"
+      "                          (default: $KOLPORTA_HOME, else ~/.local/share/kolporta)\n"
+      "  -h, --help              this text; COMMAND --help explains one command\n"
+      "\n"
+      "Exit status: 0 success, 1 the run did not reach its end, 2 bad usage or an\n"
+      "unreadable project.\n";
 
 } // namespace
 
@@ -76,5 +76,6 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
-    return cli::usageError(QStringLiteral("kolporta-cli: unknown command %1 (see --help)").arg(command));
+    return cli::usageError(
+        QStringLiteral("kolporta-cli: unknown command %1 (see --help)").arg(command));
 }

@@ -241,8 +241,7 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     GDateTime *now = g_date_time_new_now_local();
     g_mime_message_set_date(message.get(), now);
     g_date_time_unref(now);
-    char *messageId
-        = g_mime_utils_generate_message_id(MessageIdDomain(QString()).constData());
+    char *messageId = g_mime_utils_generate_message_id(MessageIdDomain(QString()).constData());
     g_mime_message_set_message_id(message.get(), messageId);
     g_free(messageId);
     for (const Recipient &recipient : recipients)

@@ -21,8 +21,8 @@ bool IsBlankLine(const QString &line);
 QString PrepareHtmlBody(const QString &body, bool mailProgramRoute);
 
 // Fills "%TO%", "%FROM%" and "%SUBJECT%", case-sensitively and in that order.
-QString ApplyMacros(const QString &body, const QString &toText, const QString &from,
-                    const QString &subject);
+QString ApplyMacros(
+    const QString &body, const QString &toText, const QString &from, const QString &subject);
 
 // The display name of a sender or address line, for its mailbox: the text between double
 // quotation marks, else before the first "<", else between parentheses; "" when none.

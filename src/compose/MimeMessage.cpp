@@ -128,7 +128,6 @@ void appendRawHeader(GMimeHeaderList *headers, const char *name, const QByteArra
     g_mime_header_set_raw_value(header, foldedRawValue(name, value).constData());
 }
 
-
 QByteArray defaultMessageIdLocalPart()
 {
     const quint64 random = QRandomGenerator::global()->generate64();

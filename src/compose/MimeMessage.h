@@ -16,10 +16,10 @@ class PartCache;
 // What BuildMessage needs of a project.
 struct MessageContent
 {
-    QString body;              // the filled body text
-    bool html = false;         // the body is HTML
-    QStringList pictures;      // picture paths for the HTML body (used only when html)
-    QStringList attachments;   // file attachment paths
+    QString body; // the filled body text
+    bool html = false; // the body is HTML
+    QStringList pictures; // picture paths for the HTML body (used only when html)
+    QStringList attachments; // file attachment paths
 };
 
 // The X-mailer header text of every message.
@@ -35,8 +35,8 @@ QByteArray FormatMailbox(const QString &text);
 struct MessageEnvironment
 {
     std::function<QDateTime()> now;
-    std::function<QByteArray()> boundary;   // a fresh multipart boundary
-    std::function<QByteArray()> messageId;  // the local part of a fresh Message-ID
+    std::function<QByteArray()> boundary; // a fresh multipart boundary
+    std::function<QByteArray()> messageId; // the local part of a fresh Message-ID
 };
 void SetMessageEnvironment(const MessageEnvironment &env);
 
@@ -63,8 +63,8 @@ public:
 private:
     explicit MimeMessage(std::unique_ptr<Private> d);
     std::unique_ptr<Private> d;
-    friend std::unique_ptr<MimeMessage> BuildMessage(const MessageContent &, PartCache *,
-                                                     QString *);
+    friend std::unique_ptr<MimeMessage> BuildMessage(
+        const MessageContent &, PartCache *, QString *);
 };
 
 // Keeps the encoded parts of picture and attachment files for one send run, reused as
@@ -88,7 +88,7 @@ QByteArray MessageIdDomain(const QString &senderText);
 // Builds the message tree for the body; From, To and Subject are set by the caller.
 // Returns null with *error set (the file layer's text, naming the file) when a listed
 // file cannot be read. cache may be null.
-std::unique_ptr<MimeMessage> BuildMessage(const MessageContent &content, PartCache *cache,
-                                          QString *error);
+std::unique_ptr<MimeMessage> BuildMessage(
+    const MessageContent &content, PartCache *cache, QString *error);
 
 } // namespace kolporta::compose

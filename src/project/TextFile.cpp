@@ -135,7 +135,7 @@ bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
 }
 
 bool write(const QString &path, const QStringList &lines, TextEncoding wanted, QString *error,
-           TextEncoding *used)
+    TextEncoding *used)
 {
     TextEncoding actual = wanted;
     const QByteArray bytes = encodeLines(lines, wanted, &actual);

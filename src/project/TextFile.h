@@ -30,7 +30,7 @@ bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QStri
 // save leaves the old file byte for byte. On failure *error is
 // "Cannot create file "path". reason".
 bool write(const QString &path, const QStringList &lines, TextEncoding wanted, QString *error,
-           TextEncoding *used = nullptr);
+    TextEncoding *used = nullptr);
 
 // Writes raw bytes the same atomic way; the error text is the same as for write().
 bool writeBytes(const QString &path, const QByteArray &bytes, QString *error);

@@ -25,7 +25,7 @@ QString path()
         dir = qEnvironmentVariable("KOLPORTA_HOME");
     if (dir.isEmpty())
         dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-              + QStringLiteral("/kolporta");
+            + QStringLiteral("/kolporta");
     dir = QDir::cleanPath(QDir(dir).absolutePath());
     QDir().mkpath(dir);
     return dir;
@@ -36,11 +36,29 @@ QString file(const QString &name)
     return path() + QLatin1Char('/') + name;
 }
 
-QString smtpIniPath() { return file(QStringLiteral("smtp.ini")); }
-QString logFolder() { return file(QStringLiteral("Log")); }
-QString mailClientsIniPath() { return file(QStringLiteral("mailclients.ini")); }
-QString settingsIniPath() { return file(QStringLiteral("settings.ini")); }
-QString defaultProjectPath() { return file(QStringLiteral("Default.KPJ")); }
-QString projectsFolder() { return file(QStringLiteral("Projects")); }
+QString smtpIniPath()
+{
+    return file(QStringLiteral("smtp.ini"));
+}
+QString logFolder()
+{
+    return file(QStringLiteral("Log"));
+}
+QString mailClientsIniPath()
+{
+    return file(QStringLiteral("mailclients.ini"));
+}
+QString settingsIniPath()
+{
+    return file(QStringLiteral("settings.ini"));
+}
+QString defaultProjectPath()
+{
+    return file(QStringLiteral("Default.KPJ"));
+}
+QString projectsFolder()
+{
+    return file(QStringLiteral("Projects"));
+}
 
 } // namespace kolporta::settings::HomeFolder

@@ -202,10 +202,12 @@ private slots:
                               << s("Usage: kolporta-cli [--home DIR] show PROJECT") << QString();
         QTest::newRow("no project") << QStringList {s("show")} << 2 << QString()
                                     << s("kolporta-cli show: PROJECT is missing");
-        QTest::newRow("two projects") << QStringList {s("show"), s("a.kpj"), s("b.kpj")} << 2
-                                      << QString() << s("kolporta-cli show: one PROJECT expected, also got b.kpj");
-        QTest::newRow("unknown option") << QStringList {s("show"), s("--json"), s("a.kpj")} << 2
-                                        << QString() << s("kolporta-cli show: unknown option --json");
+        QTest::newRow("two projects")
+            << QStringList {s("show"), s("a.kpj"), s("b.kpj")} << 2 << QString()
+            << s("kolporta-cli show: one PROJECT expected, also got b.kpj");
+        QTest::newRow("unknown option")
+            << QStringList {s("show"), s("--json"), s("a.kpj")} << 2 << QString()
+            << s("kolporta-cli show: unknown option --json");
     }
     void usage()
     {

@@ -156,8 +156,7 @@ private slots:
         // The table keeps these bytes, which mean control codes or other letters in
         // ISO-8859-2: "„" would arrive as U+0084 and "©" as "Š".
         QTest::newRow("typographic punctuation: Unicode, declared utf-8")
-            << QStringLiteral(u"<meta charset=windows-1250>a\u00A0„č“–©")
-            << QByteArray("utf-8")
+            << QStringLiteral(u"<meta charset=windows-1250>a\u00A0„č“–©") << QByteArray("utf-8")
             << QByteArray("<meta charset=utf-8>a\xC2\xA0\xE2\x80\x9E\xC4\x8D\xE2\x80\x9C"
                           "\xE2\x80\x93\xC2\xA9");
         QTest::newRow("outside Windows-1250: Unicode, declared utf-8")
@@ -165,7 +164,8 @@ private slots:
             << QByteArray("<meta charset=utf-8>\xCE\xA9\xC5\x99");
         QTest::newRow("pictures still rewritten")
             << QStringLiteral(u"<img src=\"č/a.gif\">") << QByteArray("iso-8859-2")
-            << QByteArray("<img src=\"\xE8" "cid:a.gif\">");
+            << QByteArray("<img src=\"\xE8"
+                          "cid:a.gif\">");
     }
     void mailProgramRoute()
     {

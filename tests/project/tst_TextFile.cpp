@@ -25,20 +25,21 @@ private slots:
 
         QTest::newRow("ascii") << QByteArray("abc") << QStringLiteral("abc") << true;
         QTest::newRow("utf8") << QByteArray("P\xC5\x99\xC3\xAD") << QStringLiteral(u"Pří") << true;
-        QTest::newRow("utf8 bom skipped") << QByteArray("\xEF\xBB\xBFx") << QStringLiteral("x") << true;
-        QTest::newRow("cp1250") << QByteArray("P\xF8\xED\x9A") << QStringLiteral(u"Příš")
-                                << false;
+        QTest::newRow("utf8 bom skipped")
+            << QByteArray("\xEF\xBB\xBFx") << QStringLiteral("x") << true;
+        QTest::newRow("cp1250") << QByteArray("P\xF8\xED\x9A") << QStringLiteral(u"Příš") << false;
         QTest::newRow("nul ends text") << QByteArray("ab\0cd", 5) << QStringLiteral("ab") << true;
-        QTest::newRow("nul hides bad utf8") << QByteArray("ab\0\xF8", 4) << QStringLiteral("ab")
-                                           << true;
-        QTest::newRow("utf-16le with bom") << QByteArray("\xFF\xFEP\0\x59\x01\r\0\n\0", 10)
-                                           << QStringLiteral(u"Př\r\n") << true;
-        QTest::newRow("utf-16be with bom") << QByteArray("\xFE\xFF\0P\x01\x59", 6)
-                                           << QStringLiteral(u"Př") << true;
-        QTest::newRow("utf-16 nul char ends text") << QByteArray("\xFF\xFE" "a\0\0\0b\0", 8)
-                                                   << QStringLiteral("a") << true;
-        QTest::newRow("undefined byte round-trips") << QByteArray("\x81") << QStringLiteral(u"\u0081")
-                                                    << false;
+        QTest::newRow("nul hides bad utf8")
+            << QByteArray("ab\0\xF8", 4) << QStringLiteral("ab") << true;
+        QTest::newRow("utf-16le with bom")
+            << QByteArray("\xFF\xFEP\0\x59\x01\r\0\n\0", 10) << QStringLiteral(u"Př\r\n") << true;
+        QTest::newRow("utf-16be with bom")
+            << QByteArray("\xFE\xFF\0P\x01\x59", 6) << QStringLiteral(u"Př") << true;
+        QTest::newRow("utf-16 nul char ends text") << QByteArray("\xFF\xFE"
+                                                                 "a\0\0\0b\0",
+            8) << QStringLiteral("a") << true;
+        QTest::newRow("undefined byte round-trips")
+            << QByteArray("\x81") << QStringLiteral(u"\u0081") << false;
     }
     void decode()
     {
@@ -55,16 +56,14 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("empty") << QString() << QStringList();
-        QTest::newRow("no end") << QStringLiteral("a") << QStringList{QStringLiteral("a")};
+        QTest::newRow("no end") << QStringLiteral("a") << QStringList {QStringLiteral("a")};
         QTest::newRow("crlf") << QStringLiteral("a\r\nb\r\n")
-                              << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+                              << QStringList {QStringLiteral("a"), QStringLiteral("b")};
         QTest::newRow("mixed ends") << QStringLiteral("a\rb\nc\r\n\r\nd")
-                                    << QStringList{QStringLiteral("a"), QStringLiteral("b"),
-                                                   QStringLiteral("c"), QString(),
-                                                   QStringLiteral("d")};
-        QTest::newRow("lf cr is two ends") << QStringLiteral("a\n\rb")
-                                           << QStringList{QStringLiteral("a"), QString(),
-                                                          QStringLiteral("b")};
+                                    << QStringList {QStringLiteral("a"), QStringLiteral("b"),
+                                           QStringLiteral("c"), QString(), QStringLiteral("d")};
+        QTest::newRow("lf cr is two ends") << QStringLiteral(
+            "a\n\rb") << QStringList {QStringLiteral("a"), QString(), QStringLiteral("b")};
     }
     void splitLines()
     {
@@ -90,14 +89,14 @@ private slots:
 
     void writeFallsBackToUtf8()
     {
-        const QStringList lines{QStringLiteral(u"žluťoučký"), QStringLiteral(u"Ωmega")};
+        const QStringList lines {QStringLiteral(u"žluťoučký"), QStringLiteral(u"Ωmega")};
         TextEncoding used;
         const QByteArray bytes = TextFile::encodeLines(lines, TextEncoding::Windows1250, &used);
         QCOMPARE(used, TextEncoding::Utf8);
         QCOMPARE(bytes, QStringLiteral(u"žluťoučký\r\nΩmega\r\n").toUtf8());
 
-        const QByteArray cp = TextFile::encodeLines({QStringLiteral(u"žluť")},
-                                                    TextEncoding::Windows1250, &used);
+        const QByteArray cp
+            = TextFile::encodeLines({QStringLiteral(u"žluť")}, TextEncoding::Windows1250, &used);
         QCOMPARE(used, TextEncoding::Windows1250);
         QCOMPARE(cp, QByteArray("\x9Elu\x9D\r\n"));
     }
@@ -114,8 +113,9 @@ private slots:
             QSKIP("running with permissions that ignore read-only folders (root)");
         QString error;
         QVERIFY(!TextFile::write(path, {QStringLiteral("new")}, TextEncoding::Utf8, &error));
-        QVERIFY2(error.startsWith(QStringLiteral("Cannot create file \"") + path + QStringLiteral("\". ")),
-                 qPrintable(error));
+        QVERIFY2(error.startsWith(
+                     QStringLiteral("Cannot create file \"") + path + QStringLiteral("\". ")),
+            qPrintable(error));
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(kolporta::test::readBytes(path), QByteArray("old\r\n"));
     }
@@ -127,19 +127,20 @@ private slots:
         const QString path = kolporta::test::homePath() + QStringLiteral("/big.kpj");
         kolporta::test::writeBytes(path, "old content\r\n");
         signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
+        rlimit old {};
         getrlimit(RLIMIT_FSIZE, &old);
         rlimit small = old;
         small.rlim_cur = 4096;
         setrlimit(RLIMIT_FSIZE, &small);
         QString error;
-        const bool ok = TextFile::write(path, QStringList(2000, QStringLiteral("0123456789")),
-                                        TextEncoding::Utf8, &error);
+        const bool ok = TextFile::write(
+            path, QStringList(2000, QStringLiteral("0123456789")), TextEncoding::Utf8, &error);
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!ok);
         QVERIFY2(error.startsWith(QStringLiteral("Cannot create file \"")), qPrintable(error));
         QCOMPARE(kolporta::test::readBytes(path), QByteArray("old content\r\n"));
-        QCOMPARE(QDir(kolporta::test::homePath()).entryList(QDir::Files), QStringList{QStringLiteral("big.kpj")});
+        QCOMPARE(QDir(kolporta::test::homePath()).entryList(QDir::Files),
+            QStringList {QStringLiteral("big.kpj")});
     }
 
     void readMissingFileReportsOpenError()
@@ -149,7 +150,8 @@ private slots:
         QString error;
         const QString path = kolporta::test::homePath() + QStringLiteral("/missing.kpj");
         QVERIFY(!TextFile::read(path, &lines, &enc, &error));
-        QVERIFY(error.startsWith(QStringLiteral("Cannot open file \"") + path + QStringLiteral("\". ")));
+        QVERIFY(error.startsWith(
+            QStringLiteral("Cannot open file \"") + path + QStringLiteral("\". ")));
     }
 };
 
