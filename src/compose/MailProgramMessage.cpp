@@ -1,5 +1,6 @@
 #include "compose/MailProgramMessage.h"
 #include "compose/MimeMessage.h"
+#include "project/Trim.h"
 
 #include "compose/Charsets.h"
 #include "compose/GMimeSupport.h"
@@ -68,20 +69,9 @@ QString unixLines(const QString &text)
     return out;
 }
 
-bool isBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
 QString trimBlanks(const QString &text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
+    return project::trimControls(text).toString();
 }
 
 GMimeDataWrapper *wrapBytes(const QByteArray &bytes)

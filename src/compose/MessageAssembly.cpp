@@ -1,4 +1,5 @@
 #include "compose/MessageAssembly.h"
+#include "project/Trim.h"
 
 #include "compose/Charsets.h"
 #include "compose/Konvert.h"
@@ -10,19 +11,9 @@ namespace kolporta::compose {
 
 namespace {
 
-bool isControlOrBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
 QString trimmedOfControls(QStringView text)
 {
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && isControlOrBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isControlOrBlank(text.at(end - 1)))
-        --end;
-    return text.sliced(begin, end - begin).toString();
+    return project::trimControls(text).toString();
 }
 
 // The two picture patterns, written out: "\w" is ASCII only and the white space is exactly
@@ -109,7 +100,7 @@ QString AddressOfLine(const QString &line)
 bool IsBlankLine(const QString &line)
 {
     for (QChar c : line)
-        if (!isControlOrBlank(c))
+        if (!project::isControlOrBlank(c))
             return false;
     return true;
 }

@@ -81,11 +81,6 @@ QStringList sortLinesByDomain(const QStringList &lines, const QCollator &collato
     return sorted;
 }
 
-bool isControlOrBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
 } // namespace
 
 QCollator sortCollator(const QLocale &locale)
@@ -179,17 +174,6 @@ SearchHit quickSearch(const QStringList &lines, const QString &searchText, const
         return {i, begin, j - begin};
     }
     return {};
-}
-
-QStringView trimControls(QStringView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isControlOrBlank(text[begin]))
-        ++begin;
-    while (end > begin && isControlOrBlank(text[end - 1]))
-        --end;
-    return text.sliced(begin, end - begin);
 }
 
 bool isStarredLine(QStringView line)

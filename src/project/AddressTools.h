@@ -1,5 +1,7 @@
 #pragma once
 
+#include "project/Trim.h"
+
 #include <QCollator>
 #include <QLocale>
 #include <QString>
@@ -48,9 +50,6 @@ struct SearchHit
 // search text. An empty search text finds nothing.
 SearchHit quickSearch(
     const QStringList &lines, const QString &searchText, const QLocale &locale = QLocale::system());
-
-// Trims characters with codes 0 to 32 at both ends.
-QStringView trimControls(QStringView text);
 
 // Whether the line, trimmed of blanks and control characters, starts with "*".
 bool isStarredLine(QStringView line);

@@ -6,3 +6,4 @@ target_sources(kolporta_project PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/AddressTools.cpp ${CMAKE_CURRENT_SOURCE_DIR}/AddressTools.h
   ${CMAKE_CURRENT_SOURCE_DIR}/Document.cpp ${CMAKE_CURRENT_SOURCE_DIR}/Document.h
 )
+target_sources(kolporta_project PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Trim.h)

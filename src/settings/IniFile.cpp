@@ -1,4 +1,5 @@
 #include "settings/IniFile.h"
+#include "project/Trim.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,16 +12,9 @@ namespace TextFile = project::TextFile;
 
 namespace {
 
-// The Windows program trims every character up to the blank, not just white space.
 QString trimBlanks(QStringView text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin).toString();
+    return project::trimControls(text).toString();
 }
 
 bool sameName(const QString &a, const QString &b)
