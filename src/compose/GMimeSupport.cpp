@@ -12,4 +12,9 @@ void ensureGMimeInitialized()
     std::call_once(once, [] { g_mime_init(); });
 }
 
+void unrefGObject(void *object)
+{
+    g_object_unref(object);
+}
+
 } // namespace kolporta::compose

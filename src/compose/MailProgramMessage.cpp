@@ -19,45 +19,7 @@ namespace kolporta::compose {
 
 namespace {
 
-// Owns one GObject reference.
-template <typename T> class Ref
-{
-public:
-    explicit Ref(T *object = nullptr)
-        : m_object(object)
-    { }
-    ~Ref()
-    {
-        if (m_object)
-            g_object_unref(m_object);
-    }
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    T *get() const { return m_object; }
-    void reset(T *object)
-    {
-        if (m_object)
-            g_object_unref(m_object);
-        m_object = object;
-    }
-
-private:
-    T *m_object;
-};
-
-// A header value is one line: a CR or LF in a subject or a recipient text would otherwise
-// end the header and let the rest of the text stand as headers of its own. NUL would cut
-// the C string GMime works with.
-QString oneLine(const QString &text)
-{
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    for (QChar &c : out) {
-        if (c == u'\r' || c == u'\n' || c == QChar(0))
-            c = u' ';
-    }
-    return out;
-}
+template <typename T> using Ref = GObjectPtr<T>;
 
 // Body text with LF line ends: GMime's encoders and the mail program both take LF as the
 // line end, and a CR left in the text would travel as an encoded =0D.
@@ -159,7 +121,7 @@ void addMailbox(GMimeMessage *message, const MailProgramMessage::Recipient &reci
 
 void MailProgramMailbox(const QString &text, QString *name, QString *address)
 {
-    const QString line = trimBlanks(oneLine(text));
+    const QString line = trimBlanks(OneHeaderLine(text));
     ensureGMimeInitialized();
     Ref<InternetAddressList> parsed(
         internet_address_list_parse(nullptr, line.toUtf8().constData()));
@@ -227,7 +189,7 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     }
 
     Ref<GMimeMessage> message(g_mime_message_new(FALSE));
-    g_mime_message_set_subject(message.get(), oneLine(subject).toUtf8().constData(), nullptr);
+    g_mime_message_set_subject(message.get(), OneHeaderLine(subject).toUtf8().constData(), nullptr);
     GDateTime *now = g_date_time_new_now_local();
     g_mime_message_set_date(message.get(), now);
     g_date_time_unref(now);

@@ -57,15 +57,7 @@ MessageEnvironment currentEnvironment()
     return environment;
 }
 
-template <typename T> struct GObjectDeleter
-{
-    void operator()(T *object) const
-    {
-        if (object)
-            g_object_unref(object);
-    }
-};
-template <typename T> using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
+template <typename T> using GPtr = GObjectPtr<T>;
 
 struct GFreeDeleter
 {
