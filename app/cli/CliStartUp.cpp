@@ -2,11 +2,7 @@
 
 #include "Commands.h"
 
-#include "delivery/MailPrograms.h"
 #include "settings/HomeFolder.h"
-#include "settings/SmtpProfile.h"
-
-#include <QDir>
 
 namespace kolporta::cli {
 
@@ -53,27 +49,16 @@ QString parseArguments(const QString &command, QStringList args, bool takesTo, A
 
 void startUp(StartUp *s)
 {
-    // A folder that cannot be made costs only the log files.
-    QDir().mkpath(settings::HomeFolder::logFolder());
-    QString error;
-    s->programs = delivery::LoadMailPrograms(&error);
-    if (!error.isEmpty())
-        usageError(QStringLiteral("kolporta-cli: %1; no mail program is used").arg(error));
-    s->mail = std::make_unique<delivery::MailObject>(s->programs);
-    s->lists.routes.append(QStringLiteral("SMTP"));
-    for (const delivery::MailProgram &p : std::as_const(s->programs))
-        s->lists.routes.append(p.name);
-    // With a mail program installed, start-up selects the last route listed.
-    if (s->mail->anyClientInstalled())
-        s->defaultRoute = s->lists.routes.last();
-    s->lists.profiles = settings::SmtpProfileNames(settings::HomeFolder::smtpIniPath());
+    delivery::PrepareStartUp(s);
+    if (!s->mailProgramsError.isEmpty())
+        usageError(
+            QStringLiteral("kolporta-cli: %1; no mail program is used").arg(s->mailProgramsError));
 }
 
 bool loadStartUpProject(const QString &path, const StartUp &s, project::Project *p)
 {
-    p->mailer = s.defaultRoute;
     QString error;
-    if (!project::LoadProject(path, p, s.lists, &error)) {
+    if (!delivery::LoadStartUpProject(path, s, p, &error)) {
         usageError(error);
         return false;
     }

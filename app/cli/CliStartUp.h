@@ -1,26 +1,16 @@
 #pragma once
 
-#include "delivery/MailObject.h"
+#include "delivery/StartUp.h"
 #include "project/Project.h"
-#include "project/ProjectFile.h"
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 namespace kolporta::cli {
 
-// What start-up prepares before the first project is opened: the Log folder, the route list
-// ("SMTP" and the mail programs) with the mail object, and the profile names of smtp.ini.
-struct StartUp
-{
-    QList<delivery::MailProgram> programs;
-    std::unique_ptr<delivery::MailObject> mail;
-    project::ProjectLists lists;
-    QString defaultRoute; // what start-up selects before a project chooses
-};
+using delivery::StartUp;
+
+// The core start-up, with an unreadable mailclients.ini reported on stderr.
 void startUp(StartUp *s);
 
 // Loads the project as start-up would, against the start-up lists. On failure the reason

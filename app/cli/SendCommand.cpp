@@ -70,19 +70,6 @@ const char kExportHelp[]
       "(a message that could not be written gets a \"!!! \" line and a \"Chyba: \" line),\n"
       "2 bad usage or a project that cannot be read.\n";
 
-delivery::SendRunSettings runSettings(const project::Project &p, const StartUp &s)
-{
-    delivery::SendRunSettings settings;
-    settings.route = p.mailer.isEmpty() ? -1 : int(s.lists.routes.indexOf(p.mailer));
-    settings.sendAsBcc = p.sendAsBcc;
-    settings.batchSizeText = p.bccMaxCount;
-    settings.body = p.text.join(QStringLiteral("\r\n"));
-    settings.htmlBody = p.htmlBody;
-    settings.pictures = p.attachments;
-    settings.files = p.files;
-    return settings;
-}
-
 int exitStatus(const delivery::SendRunResult &result)
 {
     // The window shows nothing for a run without a route; here silence would look like a
@@ -125,7 +112,7 @@ int kolporta::cli::sendCommand(const QStringList &args)
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setMailObject(s.mail.get());
-    return exitStatus(run.run(runSettings(p, s)));
+    return exitStatus(run.run(delivery::RunSettingsOf(p, s.lists)));
 }
 
 int kolporta::cli::exportCommand(const QStringList &args)
@@ -154,7 +141,7 @@ int kolporta::cli::exportCommand(const QStringList &args)
     run.setSessionFactory([folder, &failures](const settings::SmtpProfile &) {
         return std::make_unique<ExportSession>(folder, &failures);
     });
-    delivery::SendRunSettings settings = runSettings(p, s);
+    delivery::SendRunSettings settings = delivery::RunSettingsOf(p, s.lists);
     settings.route = 0; // always the SMTP route, whatever the project selects
     const int status = exitStatus(run.run(settings));
     // The run goes on after a message it could not write, as after a lost connection; the

@@ -1,0 +1,1 @@
+// Carries the precompiled headers that the other targets reuse.

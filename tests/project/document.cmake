@@ -1,3 +1,0 @@
-kolporta_test(test_projectfile tst_ProjectFile.cpp LIBS kolporta_project)
-kolporta_test(test_document tst_Document.cpp LIBS kolporta_project)
-kolporta_test(test_addresstools tst_AddressTools.cpp LIBS kolporta_project)
