@@ -1,0 +1,1 @@
+// Removed once the preview has its first source file.
