@@ -124,6 +124,7 @@ void Prompts::openUrl(const QUrl &url)
 
 void Prompts::script()
 {
+    state() = Script();
     state().on = true;
 }
 

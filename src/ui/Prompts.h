@@ -40,6 +40,7 @@ public:
     static void openUrl(const QUrl &url);
 
     // --- for tests -------------------------------------------------------------------
+    // Starts scripting, with no answer queued and nothing recorded.
     static void script();
     static bool isScripted();
     static void setNextAnswer(project::PromptAnswer answer);

@@ -278,6 +278,7 @@ TfKolporta::TfKolporta(const QStringList &arguments, QWidget *parent)
     , m_host(std::make_unique<RunHost>(this))
 {
     m_ui->setupUi(this);
+    move(380, 125); // the designed bounds, until the settings say otherwise
     m_document = new project::Document(this, HomeFolder::projectsFolder(), this);
     m_ui->Progress->setRange(0, 1);
     m_ui->Progress->setValue(0);
