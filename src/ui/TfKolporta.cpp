@@ -14,6 +14,7 @@
 #include "ui/TfInfo.h"
 #include "ui/TfSMTPEdit.h"
 
+#include <Qsci/qscicommandset.h>
 #include <Qsci/qscilexerhtml.h>
 #include <Qsci/qsciscintilla.h>
 
@@ -438,6 +439,26 @@ void TfKolporta::setUpEditors()
         editor->setWrapMode(QsciScintilla::WrapNone);
         editor->setCaretLineVisible(true);
         editor->setCaretLineBackgroundColor(QColor(255, 255, 128));
+    }
+    // The window's shortcuts come before the editors' own keys (Ctrl+D is the action "Přidat
+    // přílohu", not a duplicated line), so the editors give up any key an action uses.
+    const QList<QAction *> actions = findChildren<QAction *>();
+    for (const QAction *action : actions) {
+        const QList<QKeySequence> shortcuts = action->shortcuts();
+        for (const QKeySequence &shortcut : shortcuts) {
+            if (shortcut.isEmpty())
+                continue;
+            const int key = shortcut[0].toCombined();
+            for (QsciScintilla *editor : {m_ui->MemoList, m_ui->memoText}) {
+                QsciCommand *command = editor->standardCommands()->boundTo(key);
+                if (!command)
+                    continue;
+                if (command->key() == key)
+                    command->setKey(0);
+                if (command->alternateKey() == key)
+                    command->setAlternateKey(0);
+            }
+        }
     }
     m_htmlLexer = new QsciLexerHTML(m_ui->memoText);
     m_htmlLexer->setDefaultFont(fixed);

@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +109,8 @@ private slots:
     void checkBoxes();
     void smallHandlers_data();
     void smallHandlers();
+    void shortcutsInEditors_data();
+    void shortcutsInEditors();
     void sendRun();
     void silentServer();
 
@@ -567,6 +570,34 @@ void TestTfKolporta::smallHandlers()
         QCOMPARE(shown[0].text, text);
 }
 
+void TestTfKolporta::shortcutsInEditors_data()
+{
+    QTest::addColumn<QString>("editor");
+    QTest::addColumn<QKeySequence>("key");
+    QTest::addColumn<QString>("actionName");
+
+    QTest::newRow("Ctrl+D") << "MemoList" << QKeySequence(Qt::CTRL | Qt::Key_D) << "aAddAtt";
+    QTest::newRow("Ctrl+V") << "memoText" << QKeySequence(Qt::CTRL | Qt::Key_V) << "aPaste";
+    QTest::newRow("Ctrl+C") << "MemoList" << QKeySequence(Qt::CTRL | Qt::Key_C) << "EditCopy1";
+}
+
+void TestTfKolporta::shortcutsInEditors()
+{
+    QFETCH(QString, editor);
+    QFETCH(QKeySequence, key);
+    QFETCH(QString, actionName);
+
+    TfKolporta w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *target = child<QsciScintilla>(w, editor.toLatin1().constData());
+    target->setFocus();
+    QSignalSpy triggered(action(w, actionName.toLatin1().constData()), &QAction::triggered);
+    QTest::keySequence(target, key);
+    QCOMPARE(triggered.size(), 1);
+    QCOMPARE(target->text(), QString());
+}
+
 void TestTfKolporta::sendRun()
 {
     // Every socket must live on the run's thread; Qt warns when one is used across threads.
@@ -634,6 +665,8 @@ void TestTfKolporta::silentServer()
     QTimer::singleShot(50, &w, [&] { firedAfter = clock.elapsed(); });
     QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 1500);
     QVERIFY(w.isSending());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kolporta: 1/2"));
+    QVERIFY(QApplication::overrideCursor());
 
     // Closing asks first; No lets the run go on.
     Prompts::setNextAnswer(PromptAnswer::No);
@@ -654,6 +687,8 @@ void TestTfKolporta::silentServer()
                 QStringLiteral("--- odesilani ukonceno ---")})
             .join(u'\n'));
     QVERIFY(!server.commands().contains("RCPT TO:<b@example.cz>"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kolporta   [ a.kpj ]"));
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 QTEST_MAIN(TestTfKolporta)
