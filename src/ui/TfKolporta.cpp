@@ -298,6 +298,7 @@ TfKolporta::TfKolporta(const QStringList &arguments, QWidget *parent)
     connectControls();
     setAcceptDrops(true);
     startUp(arguments);
+    m_ui->MemoList->setFocus();
 }
 
 TfKolporta::~TfKolporta()

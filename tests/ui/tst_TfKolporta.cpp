@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -109,6 +110,7 @@ private slots:
     void checkBoxes();
     void smallHandlers_data();
     void smallHandlers();
+    void addProfile();
     void shortcutsInEditors_data();
     void shortcutsInEditors();
     void sendRun();
@@ -568,6 +570,30 @@ void TestTfKolporta::smallHandlers()
     QCOMPARE(shown[0].caption, caption);
     if (!text.isEmpty())
         QCOMPARE(shown[0].text, text);
+}
+
+void TestTfKolporta::addProfile()
+{
+    TfKolporta w({writeProject(QStringLiteral("a.kpj"), QStringLiteral("A"))});
+    w.show();
+    // The profile dialog is modal; fill it in and press OK once it is up.
+    QTimer::singleShot(0, &w, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        dialog->findChild<QLineEdit *>(QStringLiteral("eSMTPName"))
+            ->setText(QStringLiteral(u"Nový"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("eSMTPServer"))
+            ->setText(QStringLiteral("smtp.example.cz"));
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("bOK")), Qt::LeftButton);
+    });
+    child<QToolButton>(w, "bAddSMTP")->click();
+    auto *profiles = child<QComboBox>(w, "cbSMTPServer");
+    QCOMPARE(profiles->currentText(), QStringLiteral(u"Nový"));
+    QVERIFY(action(w, "aEditSMTP")->isEnabled());
+    // Chosen by the program, not by the user: the project is not modified.
+    QVERIFY(!w.document().isModified());
+    QVERIFY(test::readBytes(path(QStringLiteral("smtp.ini")))
+                .contains(QStringLiteral(u"[Nový]").toUtf8()));
 }
 
 void TestTfKolporta::shortcutsInEditors_data()
