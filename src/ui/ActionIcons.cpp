@@ -46,6 +46,17 @@ QIcon bundledIcon(const char *name)
     return QIcon(QStringLiteral(":/kolporta/icons/%1.svg").arg(QLatin1String(name)));
 }
 
+// A theme's pictures mixed with bundled ones look patched together, so the theme is used
+// only when it has a picture for every role that has a freedesktop name.
+bool themeIsComplete()
+{
+    for (const Picture &picture : pictures) {
+        if (picture.themeName && !QIcon::hasThemeIcon(QLatin1String(picture.themeName)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QIcon actionIcon(int index)
@@ -54,7 +65,7 @@ QIcon actionIcon(int index)
         return QIcon();
     const Picture &picture = pictures[index];
     const QIcon bundled = bundledIcon(picture.bundled);
-    if (!picture.themeName)
+    if (!picture.themeName || !themeIsComplete())
         return bundled;
     return QIcon::fromTheme(QLatin1String(picture.themeName), bundled);
 }

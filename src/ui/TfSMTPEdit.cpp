@@ -124,9 +124,10 @@ bool TfSMTPEdit::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_ui->eSMTPPort && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        // Delete and the cursor keys carry no typed character on every platform; they are
-        // editing keys, not input, and pass like backspace does.
-        if (key->key() == Qt::Key_Delete)
+        // Delete and the Ctrl combinations (paste, copy, undo) are commands, not typed
+        // characters, on every platform, though some report a letter or DEL as their text.
+        if (key->key() == Qt::Key_Delete
+            || key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
             return false;
         const QString text = key->text();
         for (QChar c : text) {
