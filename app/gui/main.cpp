@@ -15,6 +15,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Kolporta"));
     QApplication::setApplicationVersion(QStringLiteral(KOLPORTA_VERSION));
     QApplication::setWindowIcon(kolporta::ui::applicationIcon());
+    // Ties the window to org.kolporta.Kolporta.desktop (its icon and name in the task bar).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kolporta.Kolporta"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
