@@ -23,7 +23,6 @@
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QMutex>
-#include <QScrollBar>
 #include <QSettings>
 #include <QThread>
 #include <QToolBar>
@@ -39,7 +38,8 @@ namespace HomeFolder = settings::HomeFolder;
 namespace {
 
 const QString kTitle = QStringLiteral("Kolporta");
-const QString kPictureIndex = QStringLiteral("pictureIndex");
+// The dynamic property of the form that gives an action its picture.
+constexpr char kPictureIndex[] = "pictureIndex";
 
 enum EditCommand { Copy, Cut, Paste, Delete, SelectAll };
 
@@ -318,7 +318,7 @@ void TfKolporta::setUpActions()
 {
     const QList<QAction *> actions = findChildren<QAction *>(Qt::FindDirectChildrenOnly);
     for (QAction *action : actions) {
-        const QVariant picture = action->property("pictureIndex");
+        const QVariant picture = action->property(kPictureIndex);
         if (picture.isValid())
             action->setIcon(actionIcon(picture.toInt()));
     }
