@@ -8,6 +8,9 @@
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <limits>
 
 namespace kolporta::delivery {
@@ -41,7 +44,16 @@ const QString SmtpCancelled = QStringLiteral("!!! odesilani preruseno uzivatelem
 const QString MailCancelled = QStringLiteral("!!! Odesilani preruseno uzivatelem");
 const QString RouteEnd = QStringLiteral("--- odesilani ukonceno ---");
 const QString GoesOn = QStringLiteral("Odesílání dalších zpráv bude pokračovat");
+// The connection was lost after the end-of-data ".": the message may have arrived.
+const QString Uncertain = QStringLiteral("  Chyba - doručení nejisté");
+const QString BatchUncertain = QStringLiteral("!!! Chyba - doručení nejisté");
+const QString LoginFailed = QStringLiteral("Přihlášení k serveru se nezdařilo: ");
+const QString ConnectionLost = QStringLiteral("Spojení se serverem bylo ztraceno");
 } // namespace Text
+
+// How often one transaction is tried again on a new connection, and how many reopens in a
+// row may fail before the run gives up on the server.
+constexpr int MaxRetries = 3;
 
 const QString kBang = QStringLiteral("!!! ");
 
@@ -97,16 +109,34 @@ private:
         m_host.setProgressMaximum(maximum);
     }
 
-    bool smtpRoute();
-    bool smtpBcc();
-    bool smtpSingle();
-    void startTransaction(qint64 size);
-    void sendBatch(const QList<QByteArray> &lines);
-    void reopen()
+    // Every line the run reaches gets exactly one outcome, reported here.
+    void report(int index, LineOutcome outcome)
     {
-        m_session->close();
-        m_session->open();
+        m_counts.add(outcome);
+        m_host.lineOutcome(index, outcome);
     }
+
+    bool smtpRoute();
+    void showConnectFailed();
+    bool openSession();
+    void reopen();
+    bool lost();
+    bool recover(int *attempts);
+    bool waitBeforeReopen(int attempt);
+    bool endOfData(QString *error);
+
+    bool smtpSingle();
+    LineOutcome sendSingle(
+        const QString &line, const QList<QByteArray> &lines, qint64 size, bool *poll);
+
+    bool smtpBcc();
+    void startBatch();
+    bool giveSender();
+    bool ensureTransaction();
+    void addRecipient(int index, const QString &line);
+    void sendBatch(const QList<QByteArray> &lines);
+    void failBatch();
+    void finishBatch(LineOutcome outcome);
 
     bool mailRoute();
     bool mailBcc(MailObject &mail);
@@ -124,6 +154,30 @@ private:
     std::unique_ptr<SmtpSession> m_session;
     bool m_connectFailed = false;
     QString m_error;
+    LineCounts m_counts;
+
+    // Why the SMTP route stops before its end, other than an error.
+    enum class Stop {
+        None,
+        Cancelled, // the user cancelled while the connection was being made again
+        GaveUp, // MaxRetries openings in a row failed
+    };
+    Stop m_stop = Stop::None;
+    bool m_connected = false; // the session opened and has not been lost since
+    int m_failedReopens = 0; // openings in a row that failed
+    QString m_lostError; // why the session was lost, or why it did not open again
+
+    // The open BCC batch: one transaction, made again on a new connection after a loss.
+    struct Batch
+    {
+        QList<int> indexes; // the lines whose addresses the server accepted, in order
+        QStringList lines;
+        int counter = 0; // addresses given, refused ones included
+        int attempts = 0; // the transaction's retries so far
+        bool open = false; // MAIL FROM and the accepted addresses went over this session
+    };
+    Batch m_batch;
+    qint64 m_messageSize = 0;
 };
 
 SendRunResult SendRun::Run::execute()
@@ -144,6 +198,7 @@ SendRunResult SendRun::Run::execute()
     m_host.setBusyCursor(true);
 
     SendRunResult result;
+    result.lines = m_lastLine + 1;
     bool finished = false;
     if (m_settings.route == 0) {
         finished = smtpRoute();
@@ -155,6 +210,7 @@ SendRunResult SendRun::Run::execute()
         result.status = finished ? SendRunResult::Status::Finished : SendRunResult::Status::Error;
     }
     result.error = m_error;
+    result.counts = m_counts;
 
     // H. End of every run, however it ended.
     m_host.setTitle(appTitle());
@@ -209,41 +265,218 @@ bool SendRun::Run::smtpRoute()
             [host](const QString &line) { host->statusLine(line); });
         m_session = std::move(client);
     }
-    if (!m_session || !m_session->open()) {
+    if (m_session) {
+        SendRunHost *host = &m_host;
+        m_session->setCancelCheck([host] { return host->cancelRequested(); });
+    }
+    // The first opening is not tried again: a server that cannot be reached at all ends the
+    // run at once.
+    if (!m_session || !openSession()) {
+        showConnectFailed();
         m_session.reset();
-        m_connectFailed = true;
-        log(kBang + Text::ConnectFailed);
-        m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
         return false;
     }
 
     const bool ok = m_settings.sendAsBcc ? smtpBcc() : smtpSingle();
-    if (ok)
+    if (m_stop == Stop::GaveUp)
+        showConnectFailed();
+    else if (ok)
         log(Text::RouteEnd);
     // Also after an error: the server is told we are leaving rather than left hanging.
     m_session->close();
     m_session.reset();
-    return ok;
+    return ok && m_stop != Stop::GaveUp;
 }
 
-void SendRun::Run::startTransaction(qint64 size)
+void SendRun::Run::showConnectFailed()
+{
+    m_connectFailed = true;
+    log(kBang + Text::ConnectFailed);
+    // A refused log-in would otherwise look like a server that cannot be reached.
+    if (m_session && m_session->loginFailed())
+        m_host.showErrorBox(
+            Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed + m_lostError,
+            Text::ErrorCaption);
+    else
+        m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
+}
+
+bool SendRun::Run::openSession()
+{
+    m_connected = m_session->open();
+    if (m_connected) {
+        m_failedReopens = 0;
+        return true;
+    }
+    ++m_failedReopens;
+    m_lostError = m_session->lastError();
+    if (m_lostError.isEmpty())
+        m_lostError = Text::ConnectFailed;
+    return false;
+}
+
+// Close and open again after a refusal, as the route has always done. A reopen that fails
+// leaves no session; the next transaction makes one, as after a lost connection.
+void SendRun::Run::reopen()
+{
+    m_session->close();
+    openSession();
+}
+
+// After a failed operation: whether it lost the session (rather than being refused). The
+// session is then never used again until it has been opened anew.
+bool SendRun::Run::lost()
+{
+    if (m_session->isOpen())
+        return false;
+    m_connected = false;
+    m_lostError = m_session->lastError();
+    if (m_lostError.isEmpty())
+        m_lostError = Text::ConnectionLost;
+    return true;
+}
+
+// Opens the session again after it was lost, waiting before each attempt. True when a new
+// session is open and the transaction may be tried again. False when the transaction has had
+// its MaxRetries, or when the run must stop (m_stop): the user cancelled, or MaxRetries
+// openings in a row failed.
+bool SendRun::Run::recover(int *attempts)
+{
+    while (*attempts < MaxRetries) {
+        // A cancel ends the run by its own rule; no new connection is made for it.
+        if (m_host.cancelRequested() || !waitBeforeReopen(*attempts)) {
+            m_stop = Stop::Cancelled;
+            return false;
+        }
+        ++*attempts;
+        if (openSession())
+            return true;
+        if (m_failedReopens >= MaxRetries) {
+            m_stop = Stop::GaveUp;
+            return false;
+        }
+    }
+    return false;
+}
+
+// The wait before reopen attempt `attempt` (from 0). The program stays alive meanwhile, and a
+// cancel ends the wait at once (false).
+bool SendRun::Run::waitBeforeReopen(int attempt)
+{
+    const QList<int> &delays = m_owner.m_reconnectDelays;
+    const int ms = delays.isEmpty() ? 0 : delays.at(qMin<qsizetype>(attempt, delays.size() - 1));
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        m_host.processEvents();
+        if (m_host.cancelRequested())
+            return false;
+        if (deadline.hasExpired())
+            return true;
+        QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
+    }
+}
+
+// The end-of-data "." of a message: the one point past which the message may have been
+// delivered whatever becomes of the connection. A transaction is tried again only when it
+// failed before this point, or when the server answered the "." with 421.
+bool SendRun::Run::endOfData(QString *error)
+{
+    return m_session->sendEndOfData(error);
+}
+
+// D. SMTP, one message per address line.
+bool SendRun::Run::smtpSingle()
+{
+    log(Text::SmtpSingle);
+    for (int i = 0; i <= m_lastLine; ++i) {
+        showTurn(i);
+        const QString line = m_host.addressLine(i);
+        if (compose::IsBlankLine(line)) {
+            report(i, LineOutcome::Skipped);
+            continue;
+        }
+        std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
+        if (!message)
+            return false;
+        message->setTo({compose::AddressOfLine(line)});
+        m_host.moveCaretToLine(i);
+
+        const QList<QByteArray> &lines = message->encode();
+        bool poll = true;
+        report(i, sendSingle(line, lines, message->size(), &poll));
+        if (m_stop == Stop::GaveUp)
+            return false;
+        if (m_stop == Stop::Cancelled) {
+            log(Text::SmtpCancelled);
+            break;
+        }
+        if (!poll)
+            continue; // no poll after a refused address or message
+        message.reset();
+        m_host.processEvents();
+        if (m_host.cancelRequested()) {
+            log(Text::SmtpCancelled);
+            break;
+        }
+        m_host.repaintMainWindow();
+    }
+    return true;
+}
+
+// One line's transaction. One that lost its connection before the "." went is tried again
+// on a new connection, at most MaxRetries times; then the line fails and the run goes on.
+LineOutcome SendRun::Run::sendSingle(
+    const QString &line, const QList<QByteArray> &lines, qint64 size, bool *poll)
 {
     const QString sender = m_host.sender();
-    if (!m_session->mailFrom(compose::AddressOfLine(sender), size))
-        log(kBang + sender + Text::FromRefused);
-}
-
-void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
-{
-    QString error;
-    if (m_session->sendData(lines, &error)) {
-        log(Text::BatchSent);
-    } else if (error.isEmpty()) {
-        log(Text::BatchRefused);
-    } else {
-        log(kBang + Text::SendError + error);
-        showSendError(error);
-        reopen(); // whether it reopens is seen at the next command
+    int attempts = 0;
+    for (;;) {
+        if (!m_connected && !recover(&attempts)) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_lostError);
+            return LineOutcome::Failed;
+        }
+        if (!m_session->mailFrom(compose::AddressOfLine(sender), size)) {
+            if (lost())
+                continue;
+            // The connection stays open; the next line tries again.
+            log(kBang + sender + Text::FromRefused);
+            return LineOutcome::Refused;
+        }
+        if (!m_session->rcptTo(compose::AddressOfLine(line))) {
+            if (lost())
+                continue;
+            log(kBang + line + Text::AddressRefused);
+            reopen();
+            *poll = false;
+            return LineOutcome::Refused;
+        }
+        QString error;
+        bool afterEnd = false;
+        bool ok = m_session->sendDataLines(lines, &error);
+        if (ok) {
+            afterEnd = true;
+            ok = endOfData(&error);
+        }
+        if (ok) {
+            log(line);
+            return LineOutcome::Sent;
+        }
+        if (!error.isEmpty()) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + error);
+            showSendError(error);
+            return LineOutcome::Failed;
+        }
+        if (lost()) {
+            if (!afterEnd || m_session->lastReplyCode() == 421)
+                continue;
+            // Sent again, it might arrive twice; the user decides.
+            log(kBang + line + Text::Uncertain);
+            return LineOutcome::Uncertain;
+        }
+        log(kBang + line + Text::DataRefused);
+        reopen();
+        *poll = false;
+        return LineOutcome::Refused;
     }
 }
 
@@ -257,29 +490,41 @@ bool SendRun::Run::smtpBcc()
     // The recipients go in no header; To names the sender.
     message->setTo({m_host.sender()});
     const QList<QByteArray> lines = message->encode();
-    const qint64 size = message->size();
-    startTransaction(size);
+    m_messageSize = message->size();
+    m_batch = Batch();
+    startBatch();
 
-    int counter = 0;
     for (int i = 0; i <= m_lastLine; ++i) {
         showTurn(i);
         const QString line = m_host.addressLine(i);
-        if (compose::IsBlankLine(line))
+        if (compose::IsBlankLine(line)) {
+            report(i, LineOutcome::Skipped);
             continue;
-        // Batches go lazily: a full batch is sent when the next address arrives.
-        if (counter >= m_batchSize) {
-            sendBatch(lines);
-            counter = 0;
-            m_host.repaintMainWindow();
-            startTransaction(size);
         }
-        if (!isStarLine(line)) {
-            ++counter; // a refused address still counts toward the batch
-            if (m_session->rcptTo(compose::AddressOfLine(line)))
-                log(line);
-            else
-                log(kBang + line + Text::AddressRefused);
+        // Batches go lazily: a full batch is sent when the next address arrives.
+        if (m_batch.counter >= m_batchSize) {
+            sendBatch(lines);
+            m_host.repaintMainWindow();
+            if (m_stop == Stop::GaveUp)
+                return false;
+            if (m_stop == Stop::Cancelled) {
+                log(Text::SmtpCancelled);
+                break;
+            }
+            startBatch();
+        }
+        if (isStarLine(line)) {
+            report(i, LineOutcome::Skipped);
+        } else {
+            ++m_batch.counter; // a refused address still counts toward the batch
+            addRecipient(i, line);
             m_host.moveCaretToLine(i);
+            if (m_stop == Stop::GaveUp)
+                return false;
+            if (m_stop == Stop::Cancelled) {
+                log(Text::SmtpCancelled);
+                break;
+            }
         }
         m_host.processEvents();
         if (m_host.cancelRequested()) {
@@ -287,60 +532,159 @@ bool SendRun::Run::smtpBcc()
             break;
         }
     }
-    if (counter > 0) {
+    if (m_batch.counter > 0) {
         m_host.setProgressPosition(m_progressMaximum);
         sendBatch(lines);
         m_host.repaintMainWindow();
     }
+    return m_stop != Stop::GaveUp;
+}
+
+// MAIL FROM at the start of every batch, as the route has always given it. A session lost
+// by then is made again at the batch's first address.
+void SendRun::Run::startBatch()
+{
+    if (m_connected)
+        giveSender();
+}
+
+// MAIL FROM, then again every address the batch already has, after a new connection (those
+// were logged when first accepted and are not logged again). False when the session was lost.
+bool SendRun::Run::giveSender()
+{
+    const QString sender = m_host.sender();
+    if (!m_session->mailFrom(compose::AddressOfLine(sender), m_messageSize)) {
+        if (lost())
+            return false;
+        // The server will refuse the addresses that follow; the run goes on.
+        log(kBang + sender + Text::FromRefused);
+    }
+    m_batch.open = true;
+    for (qsizetype k = 0; k < m_batch.indexes.size();) {
+        if (m_session->rcptTo(compose::AddressOfLine(m_batch.lines.at(k)))) {
+            ++k;
+            continue;
+        }
+        if (lost()) {
+            m_batch.open = false;
+            return false;
+        }
+        // Accepted on the lost connection, refused on this one: it is not sent.
+        log(kBang + m_batch.lines.at(k) + Text::AddressRefused);
+        report(m_batch.indexes.at(k), LineOutcome::Refused);
+        m_batch.indexes.removeAt(k);
+        m_batch.lines.removeAt(k);
+    }
     return true;
 }
 
-// D. SMTP, one message per address line.
-bool SendRun::Run::smtpSingle()
+// The batch's transaction on an open session, made anew after a lost connection. False
+// when that cannot be done within the batch's retries, or the run must stop (m_stop).
+bool SendRun::Run::ensureTransaction()
 {
-    log(Text::SmtpSingle);
-    for (int i = 0; i <= m_lastLine; ++i) {
-        showTurn(i);
-        const QString line = m_host.addressLine(i);
-        if (compose::IsBlankLine(line))
-            continue;
-        std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
-        if (!message)
+    while (!m_batch.open) {
+        if (!m_connected && !recover(&m_batch.attempts))
             return false;
-        message->setTo({compose::AddressOfLine(line)});
-        m_host.moveCaretToLine(i);
-
-        const QList<QByteArray> &lines = message->encode();
-        const QString sender = m_host.sender();
-        if (!m_session->mailFrom(compose::AddressOfLine(sender), message->size())) {
-            // The connection stays open; the next line tries again.
-            log(kBang + sender + Text::FromRefused);
-        } else if (!m_session->rcptTo(compose::AddressOfLine(line))) {
-            log(kBang + line + Text::AddressRefused);
-            reopen();
-            continue; // no poll after a refused line
-        } else {
-            QString error;
-            if (m_session->sendData(lines, &error)) {
-                log(line);
-            } else if (error.isEmpty()) {
-                log(kBang + line + Text::DataRefused);
-                reopen();
-                continue;
-            } else {
-                log(kBang + line + QStringLiteral("  ") + Text::SendError + error);
-                showSendError(error);
-            }
-        }
-        message.reset();
-        m_host.processEvents();
-        if (m_host.cancelRequested()) {
-            log(Text::SmtpCancelled);
-            break;
-        }
-        m_host.repaintMainWindow();
+        giveSender();
     }
     return true;
+}
+
+void SendRun::Run::addRecipient(int index, const QString &line)
+{
+    for (;;) {
+        if (!ensureTransaction()) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_lostError);
+            report(index, LineOutcome::Failed);
+            failBatch();
+            return;
+        }
+        if (m_session->rcptTo(compose::AddressOfLine(line))) {
+            m_batch.indexes.append(index);
+            m_batch.lines.append(line);
+            log(line);
+            return;
+        }
+        if (!lost()) {
+            log(kBang + line + Text::AddressRefused);
+            report(index, LineOutcome::Refused);
+            return;
+        }
+        m_batch.open = false;
+    }
+}
+
+// Sends the batch's message to the addresses the server accepted for it.
+void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
+{
+    for (;;) {
+        if (m_batch.indexes.isEmpty()) {
+            // Every address was refused: DATA would carry the message to nobody. The
+            // transaction the server may still hold goes with the connection.
+            log(Text::BatchRefused);
+            if (m_connected && m_batch.open)
+                reopen();
+            finishBatch(LineOutcome::Refused);
+            return;
+        }
+        if (!ensureTransaction()) {
+            failBatch();
+            return;
+        }
+        if (m_batch.indexes.isEmpty())
+            continue; // on the new connection every address was refused
+        QString error;
+        bool afterEnd = false;
+        bool ok = m_session->sendDataLines(lines, &error);
+        if (ok) {
+            afterEnd = true;
+            ok = endOfData(&error);
+        }
+        if (ok) {
+            log(Text::BatchSent);
+            finishBatch(LineOutcome::Sent);
+            return;
+        }
+        if (!error.isEmpty()) {
+            log(kBang + Text::SendError + error);
+            showSendError(error);
+            finishBatch(LineOutcome::Failed);
+            reopen();
+            return;
+        }
+        if (lost()) {
+            m_batch.open = false;
+            if (!afterEnd || m_session->lastReplyCode() == 421)
+                continue;
+            // Sent again, it might arrive twice; the user decides.
+            log(Text::BatchUncertain);
+            finishBatch(LineOutcome::Uncertain);
+            return;
+        }
+        log(Text::BatchRefused);
+        // A refused DATA command leaves the transaction open on the server, and the next
+        // MAIL FROM would be refused; a new connection ends it.
+        if (!afterEnd)
+            reopen();
+        finishBatch(LineOutcome::Refused);
+        return;
+    }
+}
+
+// The batch's transaction could not be made again: its accepted addresses were not sent.
+void SendRun::Run::failBatch()
+{
+    if (!m_batch.indexes.isEmpty())
+        log(kBang + Text::SendError + m_lostError);
+    finishBatch(LineOutcome::Failed);
+}
+
+// Every address the batch holds gets `outcome`, and the next batch starts empty.
+void SendRun::Run::finishBatch(LineOutcome outcome)
+{
+    for (const int index : std::as_const(m_batch.indexes))
+        report(index, outcome);
+    m_batch = Batch();
 }
 
 // E. Mail-program route, common part.
@@ -382,37 +726,41 @@ bool SendRun::Run::mailBcc(MailObject &mail)
     setProgressMaximum(m_host.lineCount() / m_batchSize);
     mail.setBody(compose::ApplyMacros(m_template, QString(), m_host.sender(), m_host.subject()));
     mail.clearRecipients();
+    QList<int> batch; // the lines of the batch; the hand-over decides their outcome
+    const auto handOverBatch = [&] {
+        m_host.setProgressPosition(m_progressMaximum);
+        const bool ok = handOver(mail);
+        for (const int index : std::as_const(batch))
+            report(index, ok ? LineOutcome::Sent : LineOutcome::Failed);
+        batch.clear();
+        if (!ok)
+            return false;
+        log(Text::MailBatchSent);
+        m_host.repaintMainWindow();
+        return true;
+    };
     for (int i = 0; i <= m_lastLine; ++i) {
         if (m_host.cancelRequested()) {
             log(Text::MailCancelled);
             break;
         }
         if (i % m_batchSize == 0) {
-            if (i > 0 && !mail.recipients().isEmpty()) {
-                m_host.setProgressPosition(m_progressMaximum);
-                if (!handOver(mail))
-                    return false;
-                log(Text::MailBatchSent);
-                m_host.repaintMainWindow();
-            }
+            if (i > 0 && !mail.recipients().isEmpty() && !handOverBatch())
+                return false;
             mail.clearRecipients();
         }
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
             mail.addRecipient(line, RecipientKind::Bcc);
+            batch.append(i);
             log(line);
             m_host.moveCaretToLine(i);
+        } else {
+            report(i, LineOutcome::Skipped);
         }
         m_host.processEvents();
     }
-    if (!mail.recipients().isEmpty()) {
-        m_host.setProgressPosition(m_progressMaximum);
-        if (!handOver(mail))
-            return false;
-        log(Text::MailBatchSent);
-        m_host.repaintMainWindow();
-    }
-    return true;
+    return mail.recipients().isEmpty() || handOverBatch();
 }
 
 // G. Mail program, one message per address line.
@@ -428,16 +776,21 @@ bool SendRun::Run::mailSingle(MailObject &mail)
         }
         const QString line = m_host.addressLine(i);
         // Here a line whose very first character is "*" is skipped, not only "*" itself.
-        if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*')))
+        if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*'))) {
+            report(i, LineOutcome::Skipped);
             continue;
+        }
         m_host.setProgressPosition(i);
         mail.setBody(compose::ApplyMacros(m_template, line, m_host.sender(), m_host.subject()));
         m_host.moveCaretToLine(i);
         mail.clearRecipients();
         mail.addRecipient(line, RecipientKind::To);
-        if (!handOver(mail))
+        if (!handOver(mail)) {
+            report(i, LineOutcome::Failed);
             return false;
+        }
         log(line);
+        report(i, LineOutcome::Sent);
         m_host.repaintMainWindow();
         m_host.processEvents();
     }
@@ -471,8 +824,12 @@ SendRunResult SendRun::run(const SendRunSettings &settings)
 {
     // The host pumps events during a run; a second start from there would share the log,
     // the session and the host's controls with the first.
-    if (s_running)
-        return {SendRunResult::Status::Busy, busyText()};
+    if (s_running) {
+        SendRunResult busy;
+        busy.status = SendRunResult::Status::Busy;
+        busy.error = busyText();
+        return busy;
+    }
     s_running = true;
     SendRunResult result;
     {

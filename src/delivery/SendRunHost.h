@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/LineOutcome.h"
+
 #include <QString>
 
 namespace kolporta::delivery {
@@ -51,6 +53,12 @@ public:
     virtual void statusLine(const QString &line) { Q_UNUSED(line) }
     // Every send-log line, right after it was written to the log file.
     virtual void sendLogLine(const QString &line) { Q_UNUSED(line) }
+    // What became of the address line at `index`, once it is known; once per line.
+    virtual void lineOutcome(int index, LineOutcome outcome)
+    {
+        Q_UNUSED(index)
+        Q_UNUSED(outcome)
+    }
 };
 
 } // namespace kolporta::delivery
