@@ -138,8 +138,9 @@ bool readBytes(const QString &path, QByteArray *bytes, QString *error, qint64 ma
     };
     const auto systemReason = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
     const auto notRegular = [] { return QStringLiteral("Není obyčejný soubor"); };
-    const auto tooLarge
-        = [maxSize] { return QStringLiteral("Soubor je větší než %1 B").arg(maxSize); };
+    const auto tooLarge = [maxSize] {
+        return QStringLiteral("Soubor je větší než %1 MiB").arg(double(maxSize) / (1024 * 1024));
+    };
 
     const QByteArray name = QFile::encodeName(path);
     struct stat st;

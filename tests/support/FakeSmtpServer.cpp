@@ -99,10 +99,6 @@ private:
                         m_owner->m_messages.append(c->data);
                     }
                     respond(c, QByteArrayLiteral("."));
-                    if (!c->lastCode.startsWith('4') && !c->lastCode.startsWith('5')) {
-                        QMutexLocker lock(&m_owner->m_mutex);
-                        m_owner->m_deliveries.append({c->recipients, c->data});
-                    }
                     c->data.clear();
                     c->recipients.clear();
                 } else {
@@ -150,11 +146,18 @@ private:
             byteByByte = m_owner->m_byteByByte;
             tls = m_owner->m_tls;
         }
+        if (fault == FakeSmtpServer::Fault::Closing)
+            reply = QByteArrayLiteral("421 fake.test Service closing transmission channel");
+        const bool replies
+            = fault != FakeSmtpServer::Fault::Drop && fault != FakeSmtpServer::Fault::Silent;
+        // Recorded before anything goes out, so the client never sees a reply the
+        // recording does not hold yet.
+        if (verb == "." && (!replies || (!reply.startsWith('4') && !reply.startsWith('5')))) {
+            QMutexLocker lock(&m_owner->m_mutex);
+            m_owner->m_deliveries.append({c->recipients, c->data});
+        }
         c->lastCode.clear();
         switch (fault) {
-        case FakeSmtpServer::Fault::Closing:
-            reply = QByteArrayLiteral("421 fake.test Service closing transmission channel");
-            break;
         case FakeSmtpServer::Fault::Drop:
             c->closing = true;
             c->socket->disconnectFromHost();
