@@ -28,6 +28,7 @@ public:
     QString subject() const override { return m_subject; }
     QString profileName() const override { return m_profile; }
     bool cancelRequested() const override;
+    bool waitsCancelled() const override { return cancelRequested(); }
     // One run per process: a signal that came before the run started still counts.
     void clearCancelRequested() override { }
 

@@ -5,11 +5,9 @@
 #include "delivery/MailObject.h"
 #include "delivery/SendRunHost.h"
 #include "delivery/SmtpClient.h"
+#include "delivery/SmtpConnection.h"
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
-
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <limits>
 
@@ -48,12 +46,7 @@ const QString GoesOn = QStringLiteral("Odesílání dalších zpráv bude pokra�
 const QString Uncertain = QStringLiteral("  Chyba - doručení nejisté");
 const QString BatchUncertain = QStringLiteral("!!! Chyba - doručení nejisté");
 const QString LoginFailed = QStringLiteral("Přihlášení k serveru se nezdařilo: ");
-const QString ConnectionLost = QStringLiteral("Spojení se serverem bylo ztraceno");
 } // namespace Text
-
-// How often one transaction is tried again on a new connection, and how many reopens in a
-// row may fail before the run gives up on the server.
-constexpr int MaxRetries = 3;
 
 const QString kBang = QStringLiteral("!!! ");
 
@@ -118,11 +111,8 @@ private:
 
     bool smtpRoute();
     void showConnectFailed();
-    bool openSession();
-    void reopen();
-    bool lost();
+    SmtpSession &smtp() { return m_smtp->session(); }
     bool recover(int *attempts);
-    bool waitBeforeReopen(int attempt);
     bool endOfData(QString *error);
 
     bool smtpSingle();
@@ -151,7 +141,7 @@ private:
     int m_progressMaximum = 0;
     QString m_template;
     compose::PartCache m_parts;
-    std::unique_ptr<SmtpSession> m_session;
+    std::unique_ptr<SmtpConnection> m_smtp;
     bool m_connectFailed = false;
     QString m_error;
     LineCounts m_counts;
@@ -159,13 +149,10 @@ private:
     // Why the SMTP route stops before its end, other than an error.
     enum class Stop {
         None,
-        Cancelled, // the user cancelled while the connection was being made again
-        GaveUp, // MaxRetries openings in a row failed
+        Cancelled, // the user cancelled while the connection was to be made again
+        GaveUp, // the server could not be reached again
     };
     Stop m_stop = Stop::None;
-    bool m_connected = false; // the session opened and has not been lost since
-    int m_failedReopens = 0; // openings in a row that failed
-    QString m_lostError; // why the session was lost, or why it did not open again
 
     // The open BCC batch: one transaction, made again on a new connection after a loss.
     struct Batch
@@ -256,24 +243,29 @@ bool SendRun::Run::smtpRoute()
     if (!settings::LoadSmtpProfile(
             settings::HomeFolder::smtpIniPath(), m_host.profileName(), &profile, &error))
         return fail(error);
+    std::unique_ptr<SmtpSession> session;
     if (m_owner.m_sessionFactory) {
-        m_session = m_owner.m_sessionFactory(profile);
+        session = m_owner.m_sessionFactory(profile);
     } else {
         auto client = std::make_unique<SmtpClient>(profile);
         SendRunHost *host = &m_host;
         QObject::connect(client.get(), &SmtpClient::statusLine, client.get(),
             [host](const QString &line) { host->statusLine(line); });
-        m_session = std::move(client);
+        session = std::move(client);
     }
-    if (m_session) {
-        SendRunHost *host = &m_host;
-        m_session->setCancelCheck([host] { return host->cancelRequested(); });
+    if (!session) {
+        showConnectFailed();
+        return false;
     }
+    SendRunHost *host = &m_host;
+    session->setCancelCheck([host] { return host->waitsCancelled(); });
+    m_smtp
+        = std::make_unique<SmtpConnection>(std::move(session), m_host, m_owner.m_reconnectDelays);
     // The first opening is not tried again: a server that cannot be reached at all ends the
     // run at once.
-    if (!m_session || !openSession()) {
+    if (!m_smtp->open()) {
         showConnectFailed();
-        m_session.reset();
+        m_smtp.reset();
         return false;
     }
 
@@ -283,8 +275,8 @@ bool SendRun::Run::smtpRoute()
     else if (ok)
         log(Text::RouteEnd);
     // Also after an error: the server is told we are leaving rather than left hanging.
-    m_session->close();
-    m_session.reset();
+    m_smtp->close();
+    m_smtp.reset();
     return ok && m_stop != Stop::GaveUp;
 }
 
@@ -293,87 +285,31 @@ void SendRun::Run::showConnectFailed()
     m_connectFailed = true;
     log(kBang + Text::ConnectFailed);
     // A refused log-in would otherwise look like a server that cannot be reached.
-    if (m_session && m_session->loginFailed())
+    if (m_smtp && smtp().loginFailed())
         m_host.showErrorBox(
-            Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed + m_lostError,
+            Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed + m_smtp->error(),
             Text::ErrorCaption);
     else
         m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
 }
 
-bool SendRun::Run::openSession()
-{
-    m_connected = m_session->open();
-    if (m_connected) {
-        m_failedReopens = 0;
-        return true;
-    }
-    ++m_failedReopens;
-    m_lostError = m_session->lastError();
-    if (m_lostError.isEmpty())
-        m_lostError = Text::ConnectFailed;
-    return false;
-}
-
-// Close and open again after a refusal, as the route has always done. A reopen that fails
-// leaves no session; the next transaction makes one, as after a lost connection.
-void SendRun::Run::reopen()
-{
-    m_session->close();
-    openSession();
-}
-
-// After a failed operation: whether it lost the session (rather than being refused). The
-// session is then never used again until it has been opened anew.
-bool SendRun::Run::lost()
-{
-    if (m_session->isOpen())
-        return false;
-    m_connected = false;
-    m_lostError = m_session->lastError();
-    if (m_lostError.isEmpty())
-        m_lostError = Text::ConnectionLost;
-    return true;
-}
-
-// Opens the session again after it was lost, waiting before each attempt. True when a new
-// session is open and the transaction may be tried again. False when the transaction has had
-// its MaxRetries, or when the run must stop (m_stop): the user cancelled, or MaxRetries
-// openings in a row failed.
+// After a lost session: true when a new one is open and the transaction may go again. A
+// cancel or giving up on the server also stops the route (m_stop).
 bool SendRun::Run::recover(int *attempts)
 {
-    while (*attempts < MaxRetries) {
-        // A cancel ends the run by its own rule; no new connection is made for it.
-        if (m_host.cancelRequested() || !waitBeforeReopen(*attempts)) {
-            m_stop = Stop::Cancelled;
-            return false;
-        }
-        ++*attempts;
-        if (openSession())
-            return true;
-        if (m_failedReopens >= MaxRetries) {
-            m_stop = Stop::GaveUp;
-            return false;
-        }
+    switch (m_smtp->recover(attempts)) {
+    case SmtpConnection::Recovery::Reopened:
+        return true;
+    case SmtpConnection::Recovery::RetriesUsed:
+        return false;
+    case SmtpConnection::Recovery::Cancelled:
+        m_stop = Stop::Cancelled;
+        return false;
+    case SmtpConnection::Recovery::GaveUp:
+        m_stop = Stop::GaveUp;
+        return false;
     }
     return false;
-}
-
-// The wait before reopen attempt `attempt` (from 0). The program stays alive meanwhile, and a
-// cancel ends the wait at once (false).
-bool SendRun::Run::waitBeforeReopen(int attempt)
-{
-    const QList<int> &delays = m_owner.m_reconnectDelays;
-    const int ms = delays.isEmpty() ? 0 : delays.at(qMin<qsizetype>(attempt, delays.size() - 1));
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
-        m_host.processEvents();
-        if (m_host.cancelRequested())
-            return false;
-        if (deadline.hasExpired())
-            return true;
-        QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
-    }
 }
 
 // The end-of-data "." of a message: the one point past which the message may have been
@@ -381,7 +317,7 @@ bool SendRun::Run::waitBeforeReopen(int attempt)
 // failed before this point, or when the server answered the "." with 421.
 bool SendRun::Run::endOfData(QString *error)
 {
-    return m_session->sendEndOfData(error);
+    return smtp().sendEndOfData(error);
 }
 
 // D. SMTP, one message per address line.
@@ -431,28 +367,28 @@ LineOutcome SendRun::Run::sendSingle(
     const QString sender = m_host.sender();
     int attempts = 0;
     for (;;) {
-        if (!m_connected && !recover(&attempts)) {
-            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_lostError);
+        if (!m_smtp->isOpen() && !recover(&attempts)) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
             return LineOutcome::Failed;
         }
-        if (!m_session->mailFrom(compose::AddressOfLine(sender), size)) {
-            if (lost())
+        if (!smtp().mailFrom(compose::AddressOfLine(sender), size)) {
+            if (m_smtp->lost())
                 continue;
             // The connection stays open; the next line tries again.
             log(kBang + sender + Text::FromRefused);
             return LineOutcome::Refused;
         }
-        if (!m_session->rcptTo(compose::AddressOfLine(line))) {
-            if (lost())
+        if (!smtp().rcptTo(compose::AddressOfLine(line))) {
+            if (m_smtp->lost())
                 continue;
             log(kBang + line + Text::AddressRefused);
-            reopen();
+            m_smtp->reopen();
             *poll = false;
             return LineOutcome::Refused;
         }
         QString error;
         bool afterEnd = false;
-        bool ok = m_session->sendDataLines(lines, &error);
+        bool ok = smtp().sendDataLines(lines, &error);
         if (ok) {
             afterEnd = true;
             ok = endOfData(&error);
@@ -466,15 +402,15 @@ LineOutcome SendRun::Run::sendSingle(
             showSendError(error);
             return LineOutcome::Failed;
         }
-        if (lost()) {
-            if (!afterEnd || m_session->lastReplyCode() == 421)
+        if (m_smtp->lost()) {
+            if (!afterEnd || smtp().lastReplyCode() == 421)
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(kBang + line + Text::Uncertain);
             return LineOutcome::Uncertain;
         }
         log(kBang + line + Text::DataRefused);
-        reopen();
+        m_smtp->reopen();
         *poll = false;
         return LineOutcome::Refused;
     }
@@ -544,7 +480,7 @@ bool SendRun::Run::smtpBcc()
 // by then is made again at the batch's first address.
 void SendRun::Run::startBatch()
 {
-    if (m_connected)
+    if (m_smtp->isOpen())
         giveSender();
 }
 
@@ -553,19 +489,19 @@ void SendRun::Run::startBatch()
 bool SendRun::Run::giveSender()
 {
     const QString sender = m_host.sender();
-    if (!m_session->mailFrom(compose::AddressOfLine(sender), m_messageSize)) {
-        if (lost())
+    if (!smtp().mailFrom(compose::AddressOfLine(sender), m_messageSize)) {
+        if (m_smtp->lost())
             return false;
         // The server will refuse the addresses that follow; the run goes on.
         log(kBang + sender + Text::FromRefused);
     }
     m_batch.open = true;
     for (qsizetype k = 0; k < m_batch.indexes.size();) {
-        if (m_session->rcptTo(compose::AddressOfLine(m_batch.lines.at(k)))) {
+        if (smtp().rcptTo(compose::AddressOfLine(m_batch.lines.at(k)))) {
             ++k;
             continue;
         }
-        if (lost()) {
+        if (m_smtp->lost()) {
             m_batch.open = false;
             return false;
         }
@@ -583,7 +519,7 @@ bool SendRun::Run::giveSender()
 bool SendRun::Run::ensureTransaction()
 {
     while (!m_batch.open) {
-        if (!m_connected && !recover(&m_batch.attempts))
+        if (!m_smtp->isOpen() && !recover(&m_batch.attempts))
             return false;
         giveSender();
     }
@@ -594,18 +530,18 @@ void SendRun::Run::addRecipient(int index, const QString &line)
 {
     for (;;) {
         if (!ensureTransaction()) {
-            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_lostError);
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
             report(index, LineOutcome::Failed);
             failBatch();
             return;
         }
-        if (m_session->rcptTo(compose::AddressOfLine(line))) {
+        if (smtp().rcptTo(compose::AddressOfLine(line))) {
             m_batch.indexes.append(index);
             m_batch.lines.append(line);
             log(line);
             return;
         }
-        if (!lost()) {
+        if (!m_smtp->lost()) {
             log(kBang + line + Text::AddressRefused);
             report(index, LineOutcome::Refused);
             return;
@@ -622,8 +558,8 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
             // Every address was refused: DATA would carry the message to nobody. The
             // transaction the server may still hold goes with the connection.
             log(Text::BatchRefused);
-            if (m_connected && m_batch.open)
-                reopen();
+            if (m_smtp->isOpen() && m_batch.open)
+                m_smtp->reopen();
             finishBatch(LineOutcome::Refused);
             return;
         }
@@ -635,7 +571,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
             continue; // on the new connection every address was refused
         QString error;
         bool afterEnd = false;
-        bool ok = m_session->sendDataLines(lines, &error);
+        bool ok = smtp().sendDataLines(lines, &error);
         if (ok) {
             afterEnd = true;
             ok = endOfData(&error);
@@ -649,12 +585,12 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
             log(kBang + Text::SendError + error);
             showSendError(error);
             finishBatch(LineOutcome::Failed);
-            reopen();
+            m_smtp->reopen();
             return;
         }
-        if (lost()) {
+        if (m_smtp->lost()) {
             m_batch.open = false;
-            if (!afterEnd || m_session->lastReplyCode() == 421)
+            if (!afterEnd || smtp().lastReplyCode() == 421)
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(Text::BatchUncertain);
@@ -665,7 +601,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         // A refused DATA command leaves the transaction open on the server, and the next
         // MAIL FROM would be refused; a new connection ends it.
         if (!afterEnd)
-            reopen();
+            m_smtp->reopen();
         finishBatch(LineOutcome::Refused);
         return;
     }
@@ -675,7 +611,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
 void SendRun::Run::failBatch()
 {
     if (!m_batch.indexes.isEmpty())
-        log(kBang + Text::SendError + m_lostError);
+        log(kBang + Text::SendError + m_smtp->error());
     finishBatch(LineOutcome::Failed);
 }
 

@@ -25,6 +25,10 @@ public:
     virtual QString profileName() const = 0; // the selected SMTP profile's text, "" for none
     virtual bool cancelRequested() const = 0;
     virtual void clearCancelRequested() = 0;
+    // Whether a wait for the SMTP server may be given up (after a grace of a second) rather
+    // than waited out. kolporta-cli says yes once a signal asked it to stop, as it promises
+    // to end within 2 s; the window lets the last batch go at the server's pace.
+    virtual bool waitsCancelled() const { return false; }
 
     // --- shown -------------------------------------------------------------------------
     virtual void setProgressMaximum(int maximum) = 0;

@@ -47,8 +47,9 @@ public:
     virtual QString lastError() const { return {}; }
     // Whether the last open() failed at the log-in.
     virtual bool loginFailed() const { return false; }
-    // The run's cancel flag. A session that waits for the server checks it while it waits and
-    // abandons the wait soon after it is set, as if the connection had been lost.
+    // Whether the run wants its waits given up (the user cancelled, and the program must end
+    // soon). A session that waits for the server checks it while it waits, and abandons the
+    // wait soon after it is set, as if the connection had been lost.
     virtual void setCancelCheck(std::function<bool()> cancelled) { Q_UNUSED(cancelled) }
 
     // DATA, the lines and the "." in one go, for callers that need no step in between.
