@@ -1,5 +1,6 @@
 #include "delivery/SendRun.h"
 
+#include "compose/MailProgramMessage.h"
 #include "compose/MessageAssembly.h"
 #include "compose/MimeMessage.h"
 #include "delivery/MailObject.h"
@@ -101,6 +102,11 @@ private:
     bool smtpBcc();
     bool smtpSingle();
     void startTransaction(qint64 size);
+    // MAIL FROM and RCPT TO for the sender field and an address line: the address in its
+    // transport form, with SMTPUTF8 when the message goes with it. An address that needs
+    // SMTPUTF8 on a message that goes without is refused here, and the server hears nothing.
+    bool mailFrom(const QString &senderText, qint64 size, bool smtpUtf8);
+    bool rcptTo(const QString &line, bool smtpUtf8);
     void sendBatch(const QList<QByteArray> &lines);
     void reopen()
     {
@@ -120,6 +126,7 @@ private:
     int m_lastLine = -1;
     int m_progressMaximum = 0;
     QString m_template;
+    QByteArray m_contentIdDomain;
     compose::PartCache m_parts;
     std::unique_ptr<SmtpSession> m_session;
     bool m_connectFailed = false;
@@ -139,8 +146,10 @@ SendRunResult SendRun::Run::execute()
     m_host.clearCancelRequested();
     m_template = m_settings.body;
     m_lastLine = m_host.lineCount() - 1;
+    m_contentIdDomain = compose::NewContentIdDomain();
     if (m_settings.htmlBody)
-        m_template = compose::PrepareHtmlBody(m_template, m_settings.route > 0);
+        m_template = compose::PrepareHtmlBody(
+            m_template, m_settings.route > 0, m_settings.pictures, m_contentIdDomain);
     m_host.setBusyCursor(true);
 
     SendRunResult result;
@@ -173,8 +182,9 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
     const QString sender = m_host.sender();
     const QString subject = m_host.subject();
     compose::MessageContent content;
-    content.body = compose::ApplyMacros(m_template, toText, sender, subject);
+    content.body = compose::ApplyMacros(m_template, toText, sender, subject, m_settings.htmlBody);
     content.html = m_settings.htmlBody;
+    content.contentIdDomain = m_contentIdDomain;
     content.pictures = m_settings.pictures;
     content.attachments = m_settings.files;
     QString error;
@@ -229,8 +239,25 @@ bool SendRun::Run::smtpRoute()
 void SendRun::Run::startTransaction(qint64 size)
 {
     const QString sender = m_host.sender();
-    if (!m_session->mailFrom(compose::AddressOfLine(sender), size))
+    // A BCC recipient may need SMTPUTF8, and the transaction starts before they are known.
+    if (!mailFrom(sender, size, m_session->offersSmtpUtf8()))
         log(kBang + sender + Text::FromRefused);
+}
+
+bool SendRun::Run::mailFrom(const QString &senderText, qint64 size, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(senderText);
+    if (smtpUtf8)
+        return m_session->mailFromSmtpUtf8(address, size);
+    return !compose::NeedsSmtpUtf8(address)
+        && m_session->mailFrom(compose::TransportAddress(address, false), size);
+}
+
+bool SendRun::Run::rcptTo(const QString &line, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(line);
+    return (smtpUtf8 || !compose::NeedsSmtpUtf8(address))
+        && m_session->rcptTo(compose::TransportAddress(address, smtpUtf8));
 }
 
 void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
@@ -256,6 +283,8 @@ bool SendRun::Run::smtpBcc()
         return false;
     // The recipients go in no header; To names the sender.
     message->setTo({m_host.sender()});
+    message->setSmtpUtf8(m_session->offersSmtpUtf8()
+        && compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
     const QList<QByteArray> lines = message->encode();
     const qint64 size = message->size();
     startTransaction(size);
@@ -275,7 +304,7 @@ bool SendRun::Run::smtpBcc()
         }
         if (!isStarLine(line)) {
             ++counter; // a refused address still counts toward the batch
-            if (m_session->rcptTo(compose::AddressOfLine(line)))
+            if (rcptTo(line, m_session->offersSmtpUtf8()))
                 log(line);
             else
                 log(kBang + line + Text::AddressRefused);
@@ -304,18 +333,26 @@ bool SendRun::Run::smtpSingle()
         const QString line = m_host.addressLine(i);
         if (compose::IsBlankLine(line))
             continue;
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        if (lineUtf8 && !m_session->offersSmtpUtf8()) {
+            log(kBang + line + Text::AddressRefused); // nothing went to the server for it
+            continue;
+        }
         std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
         if (!message)
             return false;
         message->setTo({compose::AddressOfLine(line)});
         m_host.moveCaretToLine(i);
 
-        const QList<QByteArray> &lines = message->encode();
         const QString sender = m_host.sender();
-        if (!m_session->mailFrom(compose::AddressOfLine(sender), message->size())) {
+        const bool smtpUtf8 = m_session->offersSmtpUtf8()
+            && (lineUtf8 || compose::NeedsSmtpUtf8(compose::AddressOfLine(sender)));
+        message->setSmtpUtf8(smtpUtf8);
+        const QList<QByteArray> &lines = message->encode();
+        if (!mailFrom(sender, message->size(), smtpUtf8)) {
             // The connection stays open; the next line tries again.
             log(kBang + sender + Text::FromRefused);
-        } else if (!m_session->rcptTo(compose::AddressOfLine(line))) {
+        } else if (!rcptTo(line, smtpUtf8)) {
             log(kBang + line + Text::AddressRefused);
             reopen();
             continue; // no poll after a refused line
@@ -357,8 +394,8 @@ bool SendRun::Run::mailRoute()
         return fail(error);
     mail->setHtml(m_settings.htmlBody);
     mail->setSubject(m_host.subject());
-    // Only the pictures go to the mail program, as the Windows program did.
-    mail->setAttachments(m_settings.pictures);
+    mail->setPictures(m_settings.pictures, m_contentIdDomain);
+    mail->setAttachments(m_settings.files);
 
     if (!(m_settings.sendAsBcc ? mailBcc(*mail) : mailSingle(*mail)))
         return false;
@@ -380,7 +417,8 @@ bool SendRun::Run::mailBcc(MailObject &mail)
 {
     log(Text::MailBcc + QString::number(m_batchSize));
     setProgressMaximum(m_host.lineCount() / m_batchSize);
-    mail.setBody(compose::ApplyMacros(m_template, QString(), m_host.sender(), m_host.subject()));
+    mail.setBody(compose::ApplyMacros(
+        m_template, QString(), m_host.sender(), m_host.subject(), m_settings.htmlBody));
     mail.clearRecipients();
     for (int i = 0; i <= m_lastLine; ++i) {
         if (m_host.cancelRequested()) {
@@ -399,8 +437,12 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         }
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
-            mail.addRecipient(line, RecipientKind::Bcc);
-            log(line);
+            if (compose::MailProgramTakes(line)) {
+                mail.addRecipient(line, RecipientKind::Bcc);
+                log(line);
+            } else {
+                log(kBang + line + Text::AddressRefused);
+            }
             m_host.moveCaretToLine(i);
         }
         m_host.processEvents();
@@ -430,8 +472,13 @@ bool SendRun::Run::mailSingle(MailObject &mail)
         // Here a line whose very first character is "*" is skipped, not only "*" itself.
         if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*')))
             continue;
+        if (!compose::MailProgramTakes(line)) {
+            log(kBang + line + Text::AddressRefused);
+            continue;
+        }
         m_host.setProgressPosition(i);
-        mail.setBody(compose::ApplyMacros(m_template, line, m_host.sender(), m_host.subject()));
+        mail.setBody(compose::ApplyMacros(
+            m_template, line, m_host.sender(), m_host.subject(), m_settings.htmlBody));
         m_host.moveCaretToLine(i);
         mail.clearRecipients();
         mail.addRecipient(line, RecipientKind::To);

@@ -41,6 +41,8 @@ public:
 
     bool open() override;
     bool mailFrom(const QString &address, qint64 size) override;
+    bool offersSmtpUtf8() const override { return m_smtpUtf8; }
+    bool mailFromSmtpUtf8(const QString &address, qint64 size) override;
     bool rcptTo(const QString &address) override;
     bool sendData(const QList<QByteArray> &lines, QString *error) override;
     void close() override;
@@ -102,6 +104,7 @@ private:
     QList<QByteArray> m_capabilities;
     bool m_extended = false;
     bool m_size = false;
+    bool m_smtpUtf8 = false;
     bool m_authenticated = false;
 };
 

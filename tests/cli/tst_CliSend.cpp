@@ -362,7 +362,7 @@ void TestCliSend::aiosmtpd_data()
     QTest::addColumn<QList<QStringList>>("envelopes");
     QTest::addColumn<QStringList>("toHeaders");
 
-    const QString toSender = QStringLiteral("To: =?iso-8859-1?q?Odes=EDlatel?= <from@example.cz>");
+    const QString toSender = QStringLiteral("To: =?iso-8859-1?Q?Odes=EDlatel?= <from@example.cz>");
     // Batches of 2 over five addresses (the blank and "*" lines count for nothing).
     QTest::newRow("bcc batches") << true
                                  << QList<QStringList> {{QStringLiteral("a@x.cz"),
