@@ -50,6 +50,8 @@ private slots:
     void mailProgram_data();
     void mailProgram();
     void workedExampleOverAiosmtpd();
+    void envelope_data();
+    void envelope();
 };
 
 void TestSendRunRoutes::mailProgram_data()
@@ -96,6 +98,17 @@ void TestSendRunRoutes::mailProgram_data()
                QStringLiteral("  "), d}
         << -1 << QStringList {oneHead, QStringLiteral(" *c@x.cz"), d, end}
         << QStringList {QStringLiteral("To: *c@x.cz"), QStringLiteral("To: d@x.cz")};
+    // A mail program is not known to take SMTPUTF8: such an address is refused here, and the
+    // run goes on.
+    const QString jiri = QStringLiteral(u"jiří@x.cz");
+    const QString refused = QStringLiteral(u"!!! jiří@x.cz  Chyba - adresa odmítnuta serverem");
+    QTest::newRow("bcc: a non-ASCII local part is left out")
+        << true << 1 << QStringList {a, jiri, b} << -1
+        << QStringList {bccHead, a, refused, handed, b, handed, end}
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+    QTest::newRow("one by one: a non-ASCII local part is not handed over")
+        << false << 1 << QStringList {jiri, a} << -1 << QStringList {oneHead, refused, a, end}
+        << QStringList {QStringLiteral("To: a@x.cz")};
     QTest::newRow("a route past the program list ends the run")
         << false << 2 << abcde << -1 << QStringList {QStringLiteral("!!! Index is out ot range")}
         << QStringList();
@@ -175,6 +188,91 @@ void TestSendRunRoutes::workedExampleOverAiosmtpd()
     QVERIFY(!host.statusLines.isEmpty());
     for (const QString &line : host.logLines)
         QVERIFY(!line.startsWith(QLatin1String("Connect: ")));
+}
+
+// The envelope and the address headers against a real server, with and without SMTPUTF8: an
+// "addr (Name)" line gives addr, a domain that is not ASCII goes in IDNA form, and a local part
+// that is not ASCII goes only with SMTPUTF8, or is refused here without a word to the server.
+void TestSendRunRoutes::envelope_data()
+{
+    QTest::addColumn<bool>("smtpUtf8"); // the server offers it
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("log"); // between the route's first and last line
+    // Per message: MAIL FROM|RCPT TO, ...|SMTPUTF8 or -|From header|To header
+    QTest::addColumn<QStringList>("messages");
+
+    const QString jiri = QStringLiteral(u"Jiří <jiří@example.cz>");
+    const QString refused = QStringLiteral(u"!!! Jiří <jiří@example.cz>  Chyba - adresa odmítnuta serverem");
+    const QString marie = QStringLiteral(u"marie@example.cz (Marie Dvořáková)");
+    const QString idn = QStringLiteral(u"jan@příklad.cz");
+    const QString from = QStringLiteral("From: \"Kolporta Demo\" <demo@example.cz>");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    QTest::newRow("one by one, server without SMTPUTF8")
+        << false << false << QStringList {marie, jiri, idn} << QStringList {marie, refused, idn}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+                   + QStringLiteral("|To: marie@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("one by one, server with SMTPUTF8")
+        << true << false << QStringList {jiri, idn} << QStringList {jiri, idn}
+        << QStringList {QStringLiteral(u"demo@example.cz|jiří@example.cz|SMTPUTF8|") + from
+                   + QStringLiteral(u"|To: jiří@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("bcc, server without SMTPUTF8")
+        << false << true << QStringList {jiri, marie} << QStringList {refused, marie, sent}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+            + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+    QTest::newRow("bcc, server with SMTPUTF8")
+        << true << true << QStringList {jiri, marie} << QStringList {jiri, marie, sent}
+        << QStringList {QStringLiteral(u"demo@example.cz|jiří@example.cz,marie@example.cz|SMTPUTF8|")
+            + from + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+}
+
+void TestSendRunRoutes::envelope()
+{
+    QFETCH(bool, smtpUtf8);
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, messages);
+
+    AiosmtpdServer::Options options;
+    options.smtpUtf8 = smtpUtf8;
+    AiosmtpdServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[t]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.lines = lines;
+    host.from = QStringLiteral("demo@example.cz (Kolporta Demo)");
+    host.profile = QStringLiteral("t");
+    SendRun run(&host);
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.body = QStringLiteral("Dobrý den");
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines.mid(1, host.logLines.size() - 2), log);
+
+    QVERIFY(server.waitForMessages(int(messages.size())));
+    QStringList got;
+    for (const AiosmtpdServer::Message &m : server.messages()) {
+        QStringList headers;
+        for (const QByteArray &line : m.data.left(m.data.indexOf("\r\n\r\n")).split('\n')) {
+            if (line.startsWith("From: ") || line.startsWith("To: "))
+                headers.append(QString::fromUtf8(line.trimmed()));
+        }
+        got.append(m.mailFrom + u'|' + m.rcptTo.join(u',') + u'|'
+            + (m.mailOptions.contains(QStringLiteral("SMTPUTF8")) ? QStringLiteral("SMTPUTF8")
+                                                                   : QStringLiteral("-"))
+            + u'|' + headers.join(u'|'));
+    }
+    QCOMPARE(got, messages);
 }
 
 QTEST_GUILESS_MAIN(TestSendRunRoutes)

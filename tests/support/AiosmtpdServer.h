@@ -26,6 +26,7 @@ public:
         QString certFile; // PEM chain and key for Tls::StartTls and Tls::Implicit
         QString keyFile;
         QString hostName = QStringLiteral("aiosmtpd.test"); // the name in its greeting
+        bool smtpUtf8 = false; // offer SMTPUTF8 (RFC 6531)
     };
 
     // A message as the server stored it.

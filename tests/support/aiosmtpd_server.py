@@ -51,6 +51,7 @@ def main():
     p.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
+    p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
     a = p.parse_args()
 
     context = None
@@ -67,7 +68,7 @@ def main():
     spool = Spool(a.spool)
 
     def factory():
-        kwargs = dict(hostname=a.hostname, timeout=30)
+        kwargs = dict(hostname=a.hostname, timeout=30, enable_SMTPUTF8=a.smtputf8)
         if a.user is not None:
             kwargs.update(auth_required=True, authenticator=authenticator)
             if a.mechanisms:
