@@ -803,7 +803,8 @@ void TestCliSend::spamAssassinJudgesDemo()
     cli.setWorkingDirectory(QStringLiteral(KOLPORTA_TEST_DATA "/../.."));
     cli.start(kCli,
         {QStringLiteral("--home"), home, QStringLiteral("export"),
-            QStringLiteral("examples/demo.kpj"), QStringLiteral("--to"), home + QStringLiteral("/out")});
+            QStringLiteral("examples/demo.kpj"), QStringLiteral("--to"),
+            home + QStringLiteral("/out")});
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitCode(), 0);
 

@@ -2,6 +2,7 @@
 // program (batches by position, skipped lines, cancels, a program that fails), and the SMTP
 // worked example through the SMTP client and a real aiosmtpd.
 
+#include "../compose/MailStructure.h"
 #include "AiosmtpdServer.h"
 #include "SendRunFixtures.h"
 #include "TestSupport.h"
@@ -11,12 +12,14 @@
 #include "settings/HomeFolder.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace kolporta;
 using namespace kolporta::delivery;
 using kolporta::test::AiosmtpdServer;
 using kolporta::test::RecordingHost;
+using kolporta::test::ScriptedSession;
 
 namespace {
 
@@ -52,6 +55,8 @@ private slots:
     void workedExampleOverAiosmtpd();
     void envelope_data();
     void envelope();
+    void picturesResolve_data();
+    void picturesResolve();
 };
 
 void TestSendRunRoutes::mailProgram_data()
@@ -105,7 +110,8 @@ void TestSendRunRoutes::mailProgram_data()
     QTest::newRow("bcc: a non-ASCII local part is left out")
         << true << 1 << QStringList {a, jiri, b} << -1
         << QStringList {bccHead, a, refused, handed, b, handed, end}
-        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+        << QStringList {
+               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
     QTest::newRow("one by one: a non-ASCII local part is not handed over")
         << false << 1 << QStringList {jiri, a} << -1 << QStringList {oneHead, refused, a, end}
         << QStringList {QStringLiteral("To: a@x.cz")};
@@ -203,7 +209,8 @@ void TestSendRunRoutes::envelope_data()
     QTest::addColumn<QStringList>("messages");
 
     const QString jiri = QStringLiteral(u"Jiří <jiří@example.cz>");
-    const QString refused = QStringLiteral(u"!!! Jiří <jiří@example.cz>  Chyba - adresa odmítnuta serverem");
+    const QString refused
+        = QStringLiteral(u"!!! Jiří <jiří@example.cz>  Chyba - adresa odmítnuta serverem");
     const QString marie = QStringLiteral(u"marie@example.cz (Marie Dvořáková)");
     const QString idn = QStringLiteral(u"jan@příklad.cz");
     const QString from = QStringLiteral("From: \"Kolporta Demo\" <demo@example.cz>");
@@ -223,11 +230,12 @@ void TestSendRunRoutes::envelope_data()
     QTest::newRow("bcc, server without SMTPUTF8")
         << false << true << QStringList {jiri, marie} << QStringList {refused, marie, sent}
         << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
-            + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
     QTest::newRow("bcc, server with SMTPUTF8")
         << true << true << QStringList {jiri, marie} << QStringList {jiri, marie, sent}
-        << QStringList {QStringLiteral(u"demo@example.cz|jiří@example.cz,marie@example.cz|SMTPUTF8|")
-            + from + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+        << QStringList {
+               QStringLiteral(u"demo@example.cz|jiří@example.cz,marie@example.cz|SMTPUTF8|") + from
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
 }
 
 void TestSendRunRoutes::envelope()
@@ -269,10 +277,68 @@ void TestSendRunRoutes::envelope()
         }
         got.append(m.mailFrom + u'|' + m.rcptTo.join(u',') + u'|'
             + (m.mailOptions.contains(QStringLiteral("SMTPUTF8")) ? QStringLiteral("SMTPUTF8")
-                                                                   : QStringLiteral("-"))
+                                                                  : QStringLiteral("-"))
             + u'|' + headers.join(u'|'));
     }
     QCOMPARE(got, messages);
+}
+
+// The body prepared once per run and the messages built later agree on the pictures'
+// Content-IDs, on both routes, and the attachment travels beside them.
+void TestSendRunRoutes::picturesResolve_data()
+{
+    QTest::addColumn<int>("route");
+    QTest::newRow("SMTP") << 0;
+    QTest::newRow("mail program") << 1;
+}
+
+void TestSendRunRoutes::picturesResolve()
+{
+    QFETCH(int, route);
+    const QString dir = test::homePath() + QStringLiteral("/pictures-%1").arg(route);
+    QDir().mkpath(dir + QStringLiteral(u"/obrázky"));
+    test::writeBytes(dir + QStringLiteral(u"/obrázky/logo 1.png"), "\x89PNG\r\n");
+    test::writeBytes(dir + QStringLiteral(u"/ceník.txt"), "cena");
+    const QString spool = dir + QStringLiteral("/handed");
+    QDir().mkpath(spool);
+    qputenv("RUN_MAIL_DIR", QFile::encodeName(spool));
+
+    MailObject mail({MailProgram {QStringLiteral("Rec"), kRecorder, true}});
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral(u"Jana Nováková <jana@example.cz>")};
+    SendRun run(&host);
+    run.setMailObject(&mail);
+    QStringList transcript;
+    ScriptedSession::sharedMessages().clear();
+    run.setSessionFactory([&](const settings::SmtpProfile &) {
+        return std::make_unique<ScriptedSession>(ScriptedSession::Script(), &transcript);
+    });
+    SendRunSettings settings;
+    settings.route = route;
+    settings.htmlBody = true;
+    settings.body = QStringLiteral(u"<p>Dobrý den, %TO%</p><img alt=\"Logo\" "
+                                   u"src=\"obrázky\\logo 1.png\">");
+    settings.pictures = {dir + QStringLiteral(u"/obrázky/logo 1.png")};
+    settings.files = {dir + QStringLiteral(u"/ceník.txt")};
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+
+    const QByteArray message = route == 0
+        ? ScriptedSession::sharedMessages().value(0).join("\r\n") + "\r\n"
+        : test::readBytes(spool + QStringLiteral("/1.eml"));
+    const QStringList facts
+        = test::mailFacts(message, {QStringLiteral("part "), QStringLiteral("text ")});
+    static const QRegularExpression cid(QStringLiteral("src=\\\\?\"cid:([^\"\\\\]+)"));
+    const QRegularExpressionMatch reference = cid.match(facts.join(u'\n'));
+    QVERIFY2(reference.hasMatch(), qPrintable(facts.join(u'\n')));
+    const QString id = reference.captured(1);
+    QVERIFY2(facts.filter(QStringLiteral("cid=<") + id + u'>').size() == 1,
+        qPrintable(facts.join(u'\n')));
+    QVERIFY2(facts.filter(QStringLiteral(u"filename=ceník.txt")).size() == 1,
+        qPrintable(facts.join(u'\n')));
+    // The plain-text part, with the macro filled in.
+    QVERIFY2(
+        facts.filter(QStringLiteral(u"Dobrý den, Jana Nováková <jana@example.cz>")).size() == 1,
+        qPrintable(facts.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestSendRunRoutes)
