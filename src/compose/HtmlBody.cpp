@@ -4,8 +4,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QStringList>
-#include <QUrl>
 
 #include <algorithm>
 #include <mutex>
@@ -36,8 +34,8 @@ struct Edit
     QString text;
 };
 
-// What the tag scanner reports: an attribute value (without its quotes) of a tag, or the
-// contents of a <style> element.
+// What the tag scanner reports of an attribute: its tag, its name, and where its value
+// stands (without its quotes).
 struct AttributeValue
 {
     QString tag; // lower case
@@ -207,7 +205,7 @@ QList<std::pair<qsizetype, qsizetype>> cssUrls(QStringView html, qsizetype from,
     qsizetype i = from;
     for (;;) {
         const qsizetype at = html.indexOf(QLatin1String("url("), i, Qt::CaseInsensitive);
-        if (at < 0 || at >= to)
+        if (at < 0 || at + 4 > to)
             return spans;
         i = at + 4;
         if (at > from && (html[at - 1].isLetterOrNumber() || html[at - 1] == u'-'))

@@ -57,12 +57,6 @@ MessageEnvironment currentEnvironment()
 
 template <typename T> using GPtr = GObjectPtr<T>;
 
-struct GFreeDeleter
-{
-    void operator()(char *text) const { g_free(text); }
-};
-using GString = std::unique_ptr<char, GFreeDeleter>;
-
 void appendRawHeader(GMimeHeaderList *headers, const char *name, const HeaderTokens &tokens)
 {
     g_mime_header_list_append(headers, name, "", nullptr);
@@ -100,7 +94,8 @@ GDateTime *toGDateTime(const QDateTime &when)
 // apart at LF), in the charset the part declares.
 QByteArray withLfLineEnds(QByteArray bytes)
 {
-    bytes.replace("\r\n", "\n");
+    if (bytes.contains('\r'))
+        bytes.replace("\r\n", "\n");
     return bytes;
 }
 
