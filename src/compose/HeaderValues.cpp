@@ -248,12 +248,4 @@ QByteArray FoldedHeaderValue(const QByteArray &name, const HeaderTokens &tokens)
     return out;
 }
 
-QByteArray UnfoldedHeaderValue(const HeaderTokens &tokens)
-{
-    QByteArray out;
-    for (qsizetype i = 0; i < tokens.size(); ++i)
-        out += (i > 0 ? " " : "") + tokens.at(i).text;
-    return out;
-}
-
 } // namespace kolporta::compose

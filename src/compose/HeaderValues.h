@@ -37,7 +37,4 @@ HeaderTokens MailboxTokens(
 // The raw value GMime writes after "Name:": a leading blank, the folded tokens, and "\n".
 QByteArray FoldedHeaderValue(const QByteArray &name, const HeaderTokens &tokens);
 
-// The tokens joined on one line, as a plain header text.
-QByteArray UnfoldedHeaderValue(const HeaderTokens &tokens);
-
 } // namespace kolporta::compose

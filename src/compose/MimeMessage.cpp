@@ -140,11 +140,6 @@ QByteArray XMailerText()
     return QByteArray(kXMailer);
 }
 
-QByteArray FormatMailbox(const QString &text, bool smtpUtf8)
-{
-    return UnfoldedHeaderValue(mailboxTokens(text, smtpUtf8));
-}
-
 void SetMessageEnvironment(const MessageEnvironment &env)
 {
     QMutexLocker locker(&environmentLock);

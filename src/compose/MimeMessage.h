@@ -26,12 +26,6 @@ struct MessageContent
 // The X-mailer header text of every message.
 QByteArray XMailerText();
 
-// A sender or address line as a header mailbox: "Display name" <address>, the name as
-// RFC 2047 encoded words when it is not printable ASCII, or the bare address when the text
-// has no display name. Control characters never survive into the value. The address is in
-// its transport form (TransportAddress).
-QByteArray FormatMailbox(const QString &text, bool smtpUtf8 = false);
-
 // Injectable sources of everything that varies between two builds of the same message,
 // so tests can compare whole messages byte for byte. Empty members use the real ones.
 struct MessageEnvironment
