@@ -204,6 +204,7 @@ bool SmtpClient::open()
     m_capabilities.clear();
     m_extended = false;
     m_size = false;
+    m_smtpUtf8 = false;
     m_authenticated = false;
     m_loginFailed = false;
     m_error.clear();
@@ -269,6 +270,8 @@ bool SmtpClient::open()
     for (const QByteArray &cap : std::as_const(m_capabilities)) {
         if (cap.toUpper().startsWith("SIZE"))
             m_size = true;
+        if (cap.trimmed().toUpper() == "SMTPUTF8")
+            m_smtpUtf8 = true;
     }
     m_ready = true;
     return true;
@@ -500,6 +503,16 @@ bool SmtpClient::mailFrom(const QString &address, qint64 size)
     if (m_size && size > 0)
         line += " SIZE=" + QByteArray::number(size);
     return command(line) && readReply() && m_replyCode == 250;
+}
+
+bool SmtpClient::mailFromSmtpUtf8(const QString &address, qint64 size)
+{
+    if (!m_smtpUtf8 || refuseUnsafe(address))
+        return false;
+    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
+    if (m_size && size > 0)
+        line += " SIZE=" + QByteArray::number(size);
+    return command(line + " SMTPUTF8") && readReply() && m_replyCode == 250;
 }
 
 bool SmtpClient::rcptTo(const QString &address)

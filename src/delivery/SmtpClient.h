@@ -47,6 +47,8 @@ public:
 
     bool open() override;
     bool mailFrom(const QString &address, qint64 size) override;
+    bool offersSmtpUtf8() const override { return m_smtpUtf8; }
+    bool mailFromSmtpUtf8(const QString &address, qint64 size) override;
     bool rcptTo(const QString &address) override;
     bool sendDataLines(const QList<QByteArray> &lines, QString *error) override;
     bool sendEndOfData(QString *error) override;
@@ -124,6 +126,7 @@ private:
     QList<QByteArray> m_capabilities;
     bool m_extended = false;
     bool m_size = false;
+    bool m_smtpUtf8 = false;
     bool m_authenticated = false;
     bool m_ready = false; // opened, and not lost since
     bool m_loginFailed = false;

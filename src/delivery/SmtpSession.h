@@ -25,6 +25,13 @@ public:
     virtual bool open() = 0;
     // MAIL FROM, with " SIZE=" when the server announced SIZE and size > 0.
     virtual bool mailFrom(const QString &address, qint64 size) = 0;
+    // Whether the server offered SMTPUTF8 (RFC 6531), and MAIL FROM with its parameter, for a
+    // message whose addresses are not all ASCII. A session without it never offers it.
+    virtual bool offersSmtpUtf8() const { return false; }
+    virtual bool mailFromSmtpUtf8(const QString &address, qint64 size)
+    {
+        return mailFrom(address, size);
+    }
     // RCPT TO; success only on 250.
     virtual bool rcptTo(const QString &address) = 0;
     // DATA and the dot-stuffed lines: the whole message except its end-of-data ".". Nothing
