@@ -1,1 +1,0 @@
-// Removed once the window has its first source file.
