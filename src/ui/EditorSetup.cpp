@@ -39,7 +39,8 @@ void configureEditor(QsciScintilla *editor)
     QObject::connect(matchingBracket, &QShortcut::activated, editor, [editor] {
         long brace = -1;
         long other = -1;
-        if (editor->findMatchingBrace(brace, other, QsciScintilla::SloppyBraceMatch) && other >= 0)
+        editor->findMatchingBrace(brace, other, QsciScintilla::SloppyBraceMatch);
+        if (other >= 0)
             send(editor, QsciScintilla::SCI_GOTOPOS, other);
     });
 }
