@@ -128,7 +128,9 @@ HtmlPreview::HtmlPreview(QWidget *parent)
     QWebEngineSettings *settings = m_page->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // The page is local content (a file base); whether it may reach the network is the
+    // blocker's decision alone.
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
     settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
