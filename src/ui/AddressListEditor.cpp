@@ -37,34 +37,6 @@ public:
     }
 };
 
-// Enter in the search field moves on to the list and goes no further.
-class SearchKeys : public QObject
-{
-public:
-    SearchKeys(QLineEdit *search, QsciScintilla *list)
-        : QObject(search)
-        , m_list(list)
-    {
-        search->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                m_list->setFocus(Qt::OtherFocusReason);
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QsciScintilla *m_list;
-};
-
 // A starred line on the document's bytes: its first byte above 32 is '*'. The bytes up to
 // 32 are exactly the characters the trim removes, and UTF-8 uses no such byte inside a
 // character, so this agrees with AddressTools::isStarredLine.
@@ -95,7 +67,7 @@ AddressListEditor::AddressListEditor(QsciScintilla *list, QLineEdit *search, QOb
 
     if (search) {
         search->setValidator(new LowerCaseValidator(search));
-        new SearchKeys(search, list);
+        search->installEventFilter(this);
         connect(search, &QLineEdit::textChanged, this, &AddressListEditor::search);
     }
 }
@@ -142,11 +114,27 @@ void AddressListEditor::toLowerCase()
     replaceLines(AddressTools::toLowerCase(editorLines(m_list), m_locale));
 }
 
+bool AddressListEditor::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_search) {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                m_list->setFocus(Qt::OtherFocusReason);
+                return true; // the field gets nothing of it
+            }
+        } else if (event->type() == QEvent::FocusIn && !m_indexValid) {
+            buildSearchIndex(); // now rather than on the first keystroke
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void AddressListEditor::buildSearchIndex()
 {
     // Lower-casing never adds or removes a line end, so the line of a hit in the lower-case
     // text is the line of the hit in the list, even where a character changes its length.
-    m_lowerText = m_locale.toLower(m_list->text());
+    m_lowerText = m_locale.toLower(documentText(m_list));
     m_lowerLineStarts.clear();
     m_lowerLineStarts.push_back(0);
     const qsizetype n = m_lowerText.size();

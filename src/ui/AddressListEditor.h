@@ -44,6 +44,9 @@ public:
     // Whether line (0-based) is drawn as a starred line.
     bool isMarkedStarred(qsizetype line) const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // A tool replaced the list from code.
     void linesReplaced();
@@ -58,7 +61,8 @@ private:
     QLineEdit *m_search;
     QLocale m_locale = QLocale::system();
 
-    // The quick search works on the whole list in lower case, built once after each change.
+    // The quick search works on the whole list in lower case, built once after each change:
+    // when the search field gets the focus, or else on the first keystroke.
     bool m_indexValid = false;
     QString m_lowerText;
     std::vector<qsizetype> m_lowerLineStarts;

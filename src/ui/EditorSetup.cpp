@@ -65,9 +65,16 @@ QString withLineBreaks(QStringView text, const QString &lineBreak)
     return out;
 }
 
+QString documentText(const QsciScintilla *editor)
+{
+    const auto *bytes = reinterpret_cast<const char *>(
+        editor->SendScintilla(QsciScintilla::SCI_GETCHARACTERPOINTER));
+    return QString::fromUtf8(bytes, send(editor, QsciScintilla::SCI_GETLENGTH));
+}
+
 QStringList editorLines(const QsciScintilla *editor)
 {
-    const QString text = editor->text();
+    const QString text = documentText(editor);
     QStringList lines;
     const qsizetype n = text.size();
     qsizetype start = 0;

@@ -18,6 +18,9 @@ void configureEditor(QsciScintilla *editor);
 
 QFont editorFont();
 
+// The whole text, read straight from the editor's buffer.
+QString documentText(const QsciScintilla *editor);
+
 // The editor's lines as it shows them: its text split at every CR LF, CR or LF, so a text
 // that ends with a line end has a last empty line.
 QStringList editorLines(const QsciScintilla *editor);
