@@ -155,6 +155,7 @@ HtmlPreview::HtmlPreview(QWidget *parent)
     layout->addWidget(m_view, 1);
 
     m_timeout->setSingleShot(true);
+    m_timeout->setTimerType(Qt::PreciseTimer);
     m_timeout->setInterval(kLoadTimeoutMs);
     connect(m_timeout, &QTimer::timeout, this, [this] {
         m_view->stop(); // what has arrived stays on show

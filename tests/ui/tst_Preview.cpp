@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -102,14 +103,20 @@ private slots:
         QCOMPARE(QDir(temp.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {});
     }
 
-    // A remote picture is not fetched until the button asks for it.
+    // A remote picture is not fetched until the button asks for it; a server that never
+    // answers holds the load only until the wait runs out, and the large page's temporary
+    // file goes then too.
     void remotePicture()
     {
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
+        QTemporaryDir temp;
         PreviewContent content;
-        content.body
-            = QStringLiteral("<img src='http://127.0.0.1:%1/x.png'>").arg(server.serverPort());
+        content.body = QStringLiteral("<img src='http://127.0.0.1:%1/x.png'><!--%2-->")
+                           .arg(server.serverPort())
+                           .arg(QString(800000, u'<'));
+        const QByteArray oldTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
         HtmlPreview preview;
         preview.show();
         QSignalSpy finished(&preview, &HtmlPreview::finished);
@@ -118,8 +125,15 @@ private slots:
         QVERIFY(!server.waitForNewConnection(500));
         auto *button = preview.findChild<QPushButton *>(QStringLiteral("bRemotePictures"));
         QTRY_VERIFY(button->isEnabled());
+        QElapsedTimer clock;
+        clock.start();
         button->click();
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 10000);
+        qputenv("TMPDIR", oldTemp);
+        QVERIFY(finished.wait(HtmlPreview::kLoadTimeoutMs + 5000));
+        QCOMPARE(finished.constLast().constFirst().toBool(), false);
+        QVERIFY(clock.elapsed() >= HtmlPreview::kLoadTimeoutMs - 100);
+        QCOMPARE(QDir(temp.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {});
         server.close();
     }
 
