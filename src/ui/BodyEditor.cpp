@@ -76,14 +76,16 @@ void BodyEditor::setHtml(bool on)
     m_html = on;
     if (on == (m_body->lexer() == m_lexer))
         return;
-    const QColor caretLine(255, 255, 128);
     m_body->setLexer(on ? m_lexer : nullptr);
     if (!on) {
+        // The text keeps the HTML styles it was given: every style back to the plain one.
         m_body->setFont(editorFont());
         m_body->setColor(Qt::black);
         m_body->setPaper(Qt::white);
+        send(m_body, QsciScintilla::SCI_STYLECLEARALL);
+        send(m_body, QsciScintilla::SCI_CLEARDOCUMENTSTYLE);
     }
-    m_body->setCaretLineBackgroundColor(caretLine);
+    m_body->setCaretLineBackgroundColor(QColor(255, 255, 128));
 }
 
 void BodyEditor::paste(QClipboard::Mode mode)

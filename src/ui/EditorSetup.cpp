@@ -18,6 +18,11 @@ QFont editorFont()
 
 void configureEditor(QsciScintilla *editor)
 {
+    // Once per editor: a second Ctrl+Shift+M shortcut would make the key ambiguous.
+    static const char *const configured = "kolporta_editor_configured";
+    if (editor->property(configured).toBool())
+        return;
+    editor->setProperty(configured, true);
     editor->setUtf8(true);
     editor->setFont(editorFont());
     for (int margin = 0; margin < editor->margins(); ++margin)
@@ -25,6 +30,7 @@ void configureEditor(QsciScintilla *editor)
     editor->setWrapMode(QsciScintilla::WrapNone);
     editor->setCaretLineVisible(true);
     editor->setCaretLineBackgroundColor(QColor(255, 255, 128));
+    send(editor, QsciScintilla::SCI_SETCARETLINEVISIBLEALWAYS, 1); // also without the focus
     editor->setAutoIndent(true);
     editor->setIndentationsUseTabs(false);
     // The horizontal scroll bar follows the longest line shown instead of a fixed width.

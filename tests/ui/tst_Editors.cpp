@@ -73,6 +73,9 @@ private slots:
                                                                                "b")
                                                                  << s("ab");
         QTest::newRow("half a surrogate pair") << QByteArray("\xED\xA0\x80") << s("\xEF\xBF\xBD");
+        // The bytes that would complete a sequence are not read (a NUL follows in memory).
+        QTest::newRow("cut-off two-byte sequence") << QByteArray("a\xC5") << s("a");
+        QTest::newRow("cut-off three-byte sequence") << QByteArray("b\xE2\x82") << s("b");
         QTest::newRow("cut-off four-byte sequence") << QByteArray("x\xF0\x9F\x98") << s("x");
     }
     void decodeUtf8()
@@ -80,15 +83,6 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         QCOMPARE(ClipboardHtml::DecodeUtf8Text(bytes), text);
-    }
-
-    // The input ends inside a sequence whose remaining bytes follow in memory: they are not read.
-    void decodeUtf8StopsAtTheEnd()
-    {
-        const QByteArray buffer("a\xC5\xBE"
-                                "b\xE2\x82\xAC");
-        QCOMPARE(ClipboardHtml::DecodeUtf8Text(QByteArrayView(buffer).first(2)), s("a"));
-        QCOMPARE(ClipboardHtml::DecodeUtf8Text(QByteArrayView(buffer).first(6)), s("ažb"));
     }
 
     void clipboardHtml_data()
@@ -328,6 +322,18 @@ private slots:
         QTEST(plainText(m_body), "result");
         m_body->undo(); // the paste and its charset line go back together
         QCOMPARE(m_body->text(), body);
+    }
+
+    // Back from HTML, the text loses the highlighter's styles and fonts.
+    void htmlOff()
+    {
+        m_body->setText(s("<p a=\"b\">x</p>"));
+        m_bodyTools->setHtml(true);
+        m_body->SendScintilla(QsciScintilla::SCI_COLOURISE, 0UL, -1L);
+        QVERIFY(m_body->SendScintilla(QsciScintilla::SCI_GETSTYLEAT, 1UL) != 0);
+        m_bodyTools->setHtml(false);
+        QVERIFY(!m_body->lexer());
+        QCOMPARE(m_body->SendScintilla(QsciScintilla::SCI_GETSTYLEAT, 1UL), 0);
     }
 
     void macros()
