@@ -274,6 +274,7 @@ void HtmlPreview::startLoad()
 void HtmlPreview::loadEnded(bool ok)
 {
     m_timeout->stop();
+    m_page->expectLoad = false;
     m_file.reset(); // the page is read: its file goes
     m_loading = false;
     if (m_pending)
