@@ -3,6 +3,10 @@
 #include "delivery/StartUp.h"
 #include "project/Project.h"
 
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -19,10 +23,25 @@ bool loadStartUpProject(const QString &path, const StartUp &s, project::Project 
 
 struct Arguments
 {
-    QString project;
+    QString project; // the one positional argument (PROJECT, or JOURNAL)
     QString to;
     bool help = false;
+    QHash<QString, QString> values; // "--list" -> its value
+    QSet<QString> flags; // "--json" ...
 };
+
+// What a command takes besides "--home DIR" and "--help": its positional argument's name and
+// its own options, those with a value ("--to" and what it names: "a folder") and flags.
+struct CommandSyntax
+{
+    QString command;
+    QString positional = QStringLiteral("PROJECT");
+    QList<QPair<QString, QString>> valueOptions;
+    QStringList flagOptions;
+};
+
+// Parses the arguments in any order; a value may also follow "=". Returns an error text.
+QString parseArguments(const CommandSyntax &syntax, QStringList args, Arguments *out);
 
 // Parses "PROJECT [--to DIR] [--home DIR] [--help]" in any order; returns an error text.
 QString parseArguments(const QString &command, QStringList args, bool takesTo, Arguments *out);

@@ -9,6 +9,8 @@ namespace kolporta::cli {
 int showCommand(const QStringList &args);
 int sendCommand(const QStringList &args);
 int exportCommand(const QStringList &args);
+int checkCommand(const QStringList &args);
+int journalCommand(const QStringList &args);
 
 // Writes a line to stderr (UTF-8) and returns 2: the shape of every usage error.
 int usageError(const QString &message);

@@ -21,6 +21,11 @@ const char kUsage[]
       "  export PROJECT --to DIR write every message that would be sent as DIR/NNNNN.eml\n"
       "                          with its envelope recipients in DIR/NNNNN.rcpt (dry run)\n"
       "  show PROJECT            print the project as loaded, as one JSON object\n"
+      "  check PROJECT           the pre-flight check: bad addresses, duplicates,\n"
+      "                          look-alike macros, missing files ... (--server: the\n"
+      "                          server's limits and log-in); sends nothing\n"
+      "  journal JOURNAL         summarise a run's journal (Log/*.journal), or --list\n"
+      "                          the address lines in one state\n"
       "\n"
       "Options:\n"
       "  --home DIR              the folder of smtp.ini, Log/, mailclients.ini ...\n"
@@ -28,7 +33,7 @@ const char kUsage[]
       "  -h, --help              this text; COMMAND --help explains one command\n"
       "\n"
       "Exit status: 0 success, 1 the run did not reach its end, 2 bad usage or an\n"
-      "unreadable project.\n";
+      "unreadable project. check: 0 nothing found, 1 warnings, 2 errors.\n";
 
 } // namespace
 
@@ -72,6 +77,10 @@ int main(int argc, char **argv)
         return cli::sendCommand(args);
     if (command == QLatin1String("export"))
         return cli::exportCommand(args);
+    if (command == QLatin1String("check"))
+        return cli::checkCommand(args);
+    if (command == QLatin1String("journal"))
+        return cli::journalCommand(args);
     if (command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
         return 0;

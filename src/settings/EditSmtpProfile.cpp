@@ -4,6 +4,22 @@
 
 namespace kolporta::settings {
 
+namespace {
+
+struct OptionalKey
+{
+    QString key;
+    QString SmtpProfileFields::*member;
+};
+
+const OptionalKey optionalKeys[] = {
+    {QStringLiteral("Security"), &SmtpProfileFields::security},
+    {QStringLiteral("Timeout"), &SmtpProfileFields::timeout},
+    {QStringLiteral("CAFile"), &SmtpProfileFields::caFile},
+};
+
+} // namespace
+
 QString SmtpSaveErrorText(const QString &iniPath)
 {
     return QStringLiteral("Nepodařilo se uložit parametry SMTP serveru.\rChyba při ukládání "
@@ -24,6 +40,8 @@ bool EditSmtpProfile(
     fields.user = ini.value(name, QStringLiteral("User"));
     fields.password = ini.value(name, QStringLiteral("Passw"));
     fields.port = ini.value(name, QStringLiteral("Port"), QStringLiteral("25"));
+    for (const auto &[key, member] : optionalKeys)
+        fields.*member = ini.value(name, key);
     if (!dialog.exec(&fields, name.isEmpty()))
         return false;
 
@@ -32,6 +50,14 @@ bool EditSmtpProfile(
     ini.setValue(name, QStringLiteral("User"), fields.user);
     ini.setValue(name, QStringLiteral("Passw"), fields.password);
     ini.setValue(name, QStringLiteral("Port"), fields.port);
+    // An empty optional key is left out, so a profile that never used one is written as
+    // before and a cleared one falls back to the default.
+    for (const auto &[key, member] : optionalKeys) {
+        if ((fields.*member).isEmpty())
+            ini.remove(name, key);
+        else
+            ini.setValue(name, key, fields.*member);
+    }
     if (!ini.save(iniPath))
         dialog.showError(SmtpSaveErrorText(iniPath));
     return true;

@@ -10,7 +10,8 @@ namespace kolporta::settings {
 
 // Shows the profile `name` of the file at `iniPath` in the dialog (an empty name asks for a
 // new profile) and, on OK, writes "Server", "User", "Passw" and "Port" to the section named
-// in the dialog and saves the whole file; `name` then holds that name. A failed save shows
+// in the dialog, then "Security", "Timeout" and "CAFile" (each removed when empty), and
+// saves the whole file; `name` then holds that name. A failed save shows
 // the error box and still counts as OK. Returns true exactly when the dialog ended with OK.
 // A file that exists but cannot be read returns false with *error set, without showing the
 // dialog, and nothing is written.

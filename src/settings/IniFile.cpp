@@ -188,4 +188,12 @@ void IniFile::setValue(const QString &section, const QString &key, const QString
         found->entries.append(Entry {key, value, true});
 }
 
+void IniFile::remove(const QString &section, const QString &key)
+{
+    if (Section *found = findSection(section)) {
+        found->entries.removeIf(
+            [&](const Entry &entry) { return entry.hasValue && sameName(entry.key, key); });
+    }
+}
+
 } // namespace kolporta::settings

@@ -41,6 +41,9 @@ public:
     // section after the last one.
     void setValue(const QString &section, const QString &key, const QString &value);
 
+    // Removes every line of the key from the section; the section itself stays.
+    void remove(const QString &section, const QString &key);
+
     // The lines save() writes, without line ends.
     QStringList toLines() const;
 

@@ -12,6 +12,10 @@ struct SmtpProfileFields
     QString port; // eSMTPPort
     QString user; // eSMTPUser
     QString password; // eSMTPPassw
+    // The optional keys, as text; an empty text means the key is absent.
+    QString security; // "Security": "", "STARTTLS" or "SSL"
+    QString timeout; // "Timeout": seconds per reply
+    QString caFile; // "CAFile": extra trusted certificates
 };
 
 // What EditSmtpProfile needs from the profile dialog TfSMTPEdit and its message box. The

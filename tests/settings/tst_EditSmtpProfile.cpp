@@ -20,7 +20,16 @@ QString q(const char *text)
 
 QStringList fieldList(const SmtpProfileFields &f)
 {
-    return {f.name, f.server, f.port, f.user, f.password};
+    return {f.name, f.server, f.port, f.user, f.password, f.security, f.timeout, f.caFile};
+}
+
+// Rows name the five fields of the dialog and, where they matter, the three optional keys;
+// the keys a row leaves out are empty.
+QStringList allFields(QStringList values)
+{
+    while (values.size() < 8)
+        values.append(QString());
+    return values;
 }
 
 // Answers like a user: OK with the given values, or Cancel; remembers what it was shown.
@@ -28,7 +37,7 @@ class ScriptedDialog : public SmtpProfileDialog
 {
 public:
     bool ok = false;
-    QStringList answer; // name, server, port, user, password
+    QStringList answer; // name, server, port, user, password, security, timeout, caFile
     QStringList shown;
     bool nameEditable = false;
     int shownCount = 0;
@@ -39,8 +48,10 @@ public:
         ++shownCount;
         shown = fieldList(*fields);
         nameEditable = editable;
-        if (ok)
-            *fields = SmtpProfileFields {answer[0], answer[1], answer[2], answer[3], answer[4]};
+        if (ok) {
+            const QStringList a = allFields(answer);
+            *fields = SmtpProfileFields {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]};
+        }
         return ok;
     }
     void showError(const QString &text) override { errors.append(text); }
@@ -63,7 +74,8 @@ private slots:
         QTest::addColumn<QStringList>("list"); // cbSMTPServer items before
         QTest::addColumn<QString>("edit"); // profile to edit; null: aAddSMTP
         QTest::addColumn<bool>("ok");
-        QTest::addColumn<QStringList>("answer"); // name, server, port, user, password
+        // name, server, port, user, password[, security, timeout, caFile]
+        QTest::addColumn<QStringList>("answer");
         QTest::addColumn<QStringList>("shown");
         QTest::addColumn<QByteArray>("saved"); // null: the file must stay as it was
         QTest::addColumn<QStringList>("listAfter");
@@ -113,14 +125,33 @@ private slots:
             << QByteArray("[B]\r\nServer=b\r\n\r\n[A]\r\nServer=x\r\nUser=\r\nPassw=\r\n"
                           "Port=25\r\n\r\n")
             << QStringList {q("A"), q("B")};
-        QTest::newRow("keys the dialog does not show are kept")
-            << QByteArray("[A]\r\nSecurity=STARTTLS\r\nServer=s\r\nCAFile=ca.pem\r\n")
+        QTest::newRow("encryption keys follow the four, in place when present")
+            << QByteArray("[A]\r\nSecurity=STARTTLS\r\nServer=s\r\nCAFile=ca.pem\r\n"
+                          "Pipelining=1\r\n")
             << QStringList {q("A")} << q("A") << true
-            << QStringList {q("A"), q("t"), q("587"), q(""), q("")}
-            << QStringList {q("A"), q("s"), q("25"), q(""), q("")}
-            << QByteArray("[A]\r\nSecurity=STARTTLS\r\nServer=t\r\nCAFile=ca.pem\r\nUser=\r\n"
-                          "Passw=\r\nPort=587\r\n\r\n")
+            << QStringList {q("A"), q("t"), q("587"), q(""), q(""), q("SSL"), q("30"), q("ca.pem")}
+            << QStringList {q("A"), q("s"), q("25"), q(""), q(""), q("STARTTLS"), q(""),
+                   q("ca.pem")}
+            << QByteArray("[A]\r\nSecurity=SSL\r\nServer=t\r\nCAFile=ca.pem\r\n"
+                          "Pipelining=1\r\nUser=\r\nPassw=\r\nPort=587\r\nTimeout=30\r\n\r\n")
             << QStringList {q("A")};
+        QTest::newRow("cleared encryption keys are removed, other keys kept")
+            << QByteArray("[A]\r\nServer=s\r\nSecurity=SSL\r\nTIMEOUT=9\r\nCAFile=c\r\n"
+                          "Connections=4\r\n")
+            << QStringList {q("A")} << q("A") << true
+            << QStringList {q("A"), q("s"), q("25"), q(""), q("")}
+            << QStringList {q("A"), q("s"), q("25"), q(""), q(""), q("SSL"), q("9"), q("c")}
+            << QByteArray("[A]\r\nServer=s\r\nConnections=4\r\nUser=\r\nPassw=\r\n"
+                          "Port=25\r\n\r\n")
+            << QStringList {q("A")};
+        QTest::newRow("new profile with the encryption keys")
+            << QByteArray() << none << QString() << true
+            << QStringList {q("S"), q("smtp.s.cz"), q("465"), q(""), q(""), q("SSL"), q("120"),
+                   q("/etc/ssl/ca.pem")}
+            << QStringList {q(""), q(""), q("25"), q(""), q("")}
+            << QByteArray("[S]\r\nServer=smtp.s.cz\r\nUser=\r\nPassw=\r\nPort=465\r\n"
+                          "Security=SSL\r\nTimeout=120\r\nCAFile=/etc/ssl/ca.pem\r\n\r\n")
+            << QStringList {q("S")};
         QTest::newRow("pasted letters in the port are stored as they stand")
             << QByteArray("[A]\r\nPort=25\r\n") << QStringList {q("A")} << q("A") << true
             << QStringList {q("A"), q(""), q("2 5x"), q(""), q("")}
@@ -157,7 +188,7 @@ private slots:
         }
         QVERIFY(error.isEmpty());
         QVERIFY(dialog.errors.isEmpty());
-        QCOMPARE(dialog.shown, shown);
+        QCOMPARE(dialog.shown, allFields(shown));
         QCOMPARE(items, listAfter);
         if (saved.isNull()) {
             QCOMPARE(readBytes(iniPath()), file);
@@ -171,7 +202,8 @@ private slots:
     {
         ScriptedDialog dialog;
         dialog.ok = true;
-        dialog.answer = QStringList {q("Pošta"), q("smtp.x.cz"), q("465"), q("u"), q("p=;[x]")};
+        dialog.answer = QStringList {q("Pošta"), q("smtp.x.cz"), q("465"), q("u"), q("p=;[x]"),
+            q("SSL"), q("7"), q("ca.pem")};
         QString name;
         QVERIFY(EditSmtpProfile(iniPath(), name, dialog));
         QCOMPARE(name, q("Pošta"));
@@ -180,6 +212,9 @@ private slots:
         QCOMPARE(profile.server, q("smtp.x.cz"));
         QCOMPARE(profile.port, q("465"));
         QCOMPARE(profile.password, q("p=;[x]"));
+        QCOMPARE(profile.security, q("SSL"));
+        QCOMPARE(profile.timeoutSeconds, 7);
+        QCOMPARE(profile.caFile, kolporta::test::homePath() + q("/ca.pem"));
         QCOMPARE(SmtpProfileNames(iniPath()), QStringList {q("Pošta")});
     }
 

@@ -39,6 +39,8 @@ bool AiosmtpdServer::start(QString *error)
         if (!m_options.mechanisms.isEmpty())
             args << QStringLiteral("--mechanisms") << m_options.mechanisms.join(QLatin1Char(' '));
     }
+    if (m_options.sizeLimit >= 0)
+        args << QStringLiteral("--size-limit") << QString::number(m_options.sizeLimit);
     if (m_options.tls != Tls::None) {
         args << QStringLiteral("--tls")
              << (m_options.tls == Tls::StartTls ? QStringLiteral("starttls")

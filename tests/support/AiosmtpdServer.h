@@ -26,6 +26,7 @@ public:
         QString certFile; // PEM chain and key for Tls::StartTls and Tls::Implicit
         QString keyFile;
         QString hostName = QStringLiteral("aiosmtpd.test"); // the name in its greeting
+        qint64 sizeLimit = -1; // the SIZE it announces and enforces; -1: aiosmtpd's default
     };
 
     // A message as the server stored it.

@@ -51,6 +51,7 @@ def main():
     p.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
+    p.add_argument("--size-limit", type=int, help="the SIZE announced and enforced")
     a = p.parse_args()
 
     context = None
@@ -68,6 +69,8 @@ def main():
 
     def factory():
         kwargs = dict(hostname=a.hostname, timeout=30)
+        if a.size_limit is not None:
+            kwargs["data_size_limit"] = a.size_limit
         if a.user is not None:
             kwargs.update(auth_required=True, authenticator=authenticator)
             if a.mechanisms:
