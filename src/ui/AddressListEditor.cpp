@@ -68,7 +68,6 @@ AddressListEditor::AddressListEditor(QsciScintilla *list, QLineEdit *search, QOb
     if (search) {
         search->setValidator(new LowerCaseValidator(search));
         search->installEventFilter(this);
-        connect(search, &QLineEdit::textChanged, this, &AddressListEditor::search);
     }
 }
 

@@ -15,9 +15,10 @@ namespace kolporta::ui {
 
 // The address list editor's behaviour, attached to a plain QsciScintilla (MemoList) and the
 // quick-search field (eSearch): starred lines drawn in the highlight colour, every paste
-// rewritten into one address per line, the two sorts and lower-casing, and the quick search.
-// The window connects linesReplaced() to what it does after a tool changed the list (the
-// modified flag and the address counter).
+// rewritten into one address per line, the two sorts and lower-casing, and the quick search
+// (the field holds lower case only, and Enter in it moves to the list). The window connects
+// the field's changes to search() and linesReplaced() to what it does after a tool changed the
+// list (the modified flag and the address counter).
 class AddressListEditor : public QObject
 {
     Q_OBJECT

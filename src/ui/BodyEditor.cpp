@@ -8,10 +8,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QMenu>
 #include <QMimeData>
 
 #include <Qsci/qscilexerhtml.h>
@@ -126,31 +123,6 @@ void BodyEditor::insertMacro(const QString &macro)
     m_body->endUndoAction();
 }
 
-QMenu *BodyEditor::createMacroMenu(QWidget *parent)
-{
-    auto *menu = new QMenu(QStringLiteral("Proměnné"), parent);
-    menu->setObjectName(QStringLiteral("mMacros"));
-    const struct
-    {
-        const char *object;
-        QString caption;
-        QString macro;
-    } entries[] = {
-        {"m1", QStringLiteral("%TO%   (Adresát)"), QStringLiteral("%TO%")},
-        {"m2", QStringLiteral("%FROM%  (Odesílatel)"), QStringLiteral("%FROM%")},
-        {"m3", QStringLiteral("%SUBJECT%  (Předmět)"), QStringLiteral("%SUBJECT%")},
-    };
-    for (const auto &entry : entries) {
-        QAction *action = menu->addAction(entry.caption);
-        action->setObjectName(QLatin1String(entry.object));
-        action->setToolTip(entry.macro);
-        action->setStatusTip(entry.macro);
-        const QString macro = entry.macro;
-        connect(action, &QAction::triggered, this, [this, macro] { insertMacro(macro); });
-    }
-    return menu;
-}
-
 void BodyEditor::removeDiacritics()
 {
     replaceEditorLines(m_body, compose::RemoveDiacritics(editorLines(m_body)));
@@ -166,42 +138,17 @@ bool BodyEditor::loadFile(const QString &path, QString *error)
         return false;
     replaceEditorLines(m_body, lines);
     setCaret(m_body, {});
-    m_contentFolder = QFileInfo(path).absolutePath();
     emit bodyReplaced();
     return true;
 }
 
-bool BodyEditor::loadAndReport(const QString &path)
-{
-    QString error;
-    if (loadFile(path, &error))
-        return true;
-    emit errorOccurred(error);
-    return false;
-}
-
 QStringList BodyEditor::contentFileFilters()
 {
-    // Each caption is followed by its patterns, which the dialog hides, so the user sees the
-    // captions as written while every pattern still matches ("*" takes files without a dot).
     return {
         QStringLiteral("HTML soubory (*.htm, *.html) (*.htm *.html)"),
         QStringLiteral("Textové soubory (*.txt) (*.txt)"),
         QStringLiteral("Všechny soubory (*.*) (*)"),
     };
-}
-
-bool BodyEditor::openContentFile(QWidget *parent, const QString &fallbackFolder)
-{
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setNameFilters(contentFileFilters());
-    dialog.setDirectory(m_contentFolder.isEmpty() ? fallbackFolder : m_contentFolder);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    return loadAndReport(dialog.selectedFiles().constFirst());
 }
 
 bool BodyEditor::eventFilter(QObject *watched, QEvent *event)
@@ -221,7 +168,10 @@ bool BodyEditor::eventFilter(QObject *watched, QEvent *event)
         if (path.isEmpty())
             break;
         drop->acceptProposedAction();
-        loadAndReport(path); // the first file only; the drop position does not matter
+        // The first file only; the drop position does not matter.
+        QString error;
+        if (!loadFile(path, &error))
+            emit errorOccurred(error);
         return true;
     }
     default:

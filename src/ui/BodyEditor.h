@@ -4,8 +4,6 @@
 #include <QObject>
 #include <QString>
 
-class QMenu;
-class QWidget;
 class QsciLexerHTML;
 class QsciScintilla;
 
@@ -38,26 +36,20 @@ public:
     // Replaces the selection (or inserts at the caret) as one edit.
     void insertMacro(const QString &macro);
 
-    // The submenu "Proměnné" with the entries m1..m3 of the three macros.
-    QMenu *createMacroMenu(QWidget *parent);
-
     void removeDiacritics();
 
     // Replaces the body with the lines of a text file (UTF-8 when valid, else Windows-1250).
     // On failure the body stays and *error says why.
     bool loadFile(const QString &path, QString *error);
 
-    // The file dialog of "Načíst obsah zprávy": it starts in the folder of the last file loaded,
-    // the first time in fallbackFolder. Loads the chosen file; false when cancelled or failed
-    // (errorOccurred then tells why).
-    bool openContentFile(QWidget *parent, const QString &fallbackFolder);
-
-    // The dialog's filters: captions as the user sees them, each followed by its patterns.
+    // The filters of the body's file dialog: each caption as the user sees it, followed by the
+    // patterns it stands for ("*" takes files without a dot too).
     static QStringList contentFileFilters();
 
 signals:
     // The body was replaced from code (loaded, diacritics removed).
     void bodyReplaced();
+    // A dropped file could not be read.
     void errorOccurred(const QString &text);
 
 protected:
@@ -65,12 +57,10 @@ protected:
 
 private:
     void setUpLexer();
-    bool loadAndReport(const QString &path);
 
     QsciScintilla *m_body;
     QsciLexerHTML *m_lexer;
     bool m_html = false;
-    QString m_contentFolder;
 };
 
 } // namespace kolporta::ui

@@ -48,12 +48,6 @@ void EditorPasteHook::showStandardMenu(const QPoint &globalPos)
 bool EditorPasteHook::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
-    case QEvent::ShortcutOverride:
-        if (isPasteKey(static_cast<QKeyEvent *>(event))) {
-            event->accept(); // the editor takes the key before any window shortcut
-            return true;
-        }
-        break;
     case QEvent::KeyPress:
         if (isPasteKey(static_cast<QKeyEvent *>(event))) {
             if (!m_editor->isReadOnly())

@@ -11,8 +11,8 @@ namespace kolporta::ui {
 
 // Routes every paste into an editor through one function, whichever way the paste comes: a
 // key bound to the editor's paste command (Ctrl+V, Shift+Insert), the paste entry of the
-// editor's own context menu, and the middle mouse button (the X11 selection). The window's
-// Paste action calls the same function directly.
+// editor's own context menu, and the middle mouse button (the X11 selection). A window action
+// with the paste key comes first; the window's Paste action calls the same function.
 class EditorPasteHook : public QObject
 {
     Q_OBJECT

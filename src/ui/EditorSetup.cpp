@@ -81,6 +81,8 @@ QString documentText(const QsciScintilla *editor)
 QStringList editorLines(const QsciScintilla *editor)
 {
     const QString text = documentText(editor);
+    if (text.isEmpty())
+        return {};
     QStringList lines;
     const qsizetype n = text.size();
     qsizetype start = 0;

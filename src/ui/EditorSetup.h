@@ -22,7 +22,7 @@ QFont editorFont();
 QString documentText(const QsciScintilla *editor);
 
 // The editor's lines as it shows them: its text split at every CR LF, CR or LF, so a text
-// that ends with a line end has a last empty line.
+// that ends with a line end has a last empty line. An empty editor holds no line at all.
 QStringList editorLines(const QsciScintilla *editor);
 
 // Replaces the whole text from code: the lines joined by the editor's own line end. The undo
