@@ -91,6 +91,7 @@ int main(int argc, char **argv)
     QsciScintilla list;
     QLineEdit search;
     AddressListEditor editor(&list, &search);
+    QObject::connect(&search, &QLineEdit::textChanged, &editor, &AddressListEditor::search);
     list.resize(400, 600);
     list.show();
 
