@@ -1,5 +1,6 @@
 #include "compose/MailProgramMessage.h"
 #include "compose/MimeMessage.h"
+#include "project/TextFile.h"
 #include "project/Trim.h"
 
 #include "compose/Charsets.h"
@@ -176,16 +177,12 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
     // Read every file first, so that nothing is built for a message that cannot go.
     QList<QByteArray> contents;
     for (const QString &path : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).isDir()) {
+        QByteArray bytes;
+        if (!project::TextFile::readBytes(path, &bytes, nullptr)) {
             *error = path;
             return Error::UnreadableFile;
         }
-        contents.append(file.readAll());
-        if (file.error() != QFileDevice::NoError) {
-            *error = path;
-            return Error::UnreadableFile;
-        }
+        contents.append(bytes);
     }
 
     Ref<GMimeMessage> message(g_mime_message_new(FALSE));

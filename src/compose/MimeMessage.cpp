@@ -236,18 +236,9 @@ CachedPartPtr PartCache::Private::part(const QString &path, QString *error)
             return cached;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = project::TextFile::openErrorText(path, file.errorString());
+    QByteArray bytes;
+    if (!project::TextFile::readBytes(path, &bytes, error))
         return nullptr;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = project::TextFile::openErrorText(path, file.errorString());
-        return nullptr;
-    }
 
     auto entry = std::make_shared<CachedPart>();
     entry->fileSize = size;

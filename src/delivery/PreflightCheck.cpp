@@ -609,6 +609,14 @@ void Checker::checkServer()
         QString why = lastError;
         if (why.isEmpty() && !client.lastReply().isEmpty())
             why = QString::fromUtf8(client.lastReply().constFirst());
+        // A refused log-in fails the opening, and so would stop the run before its first line.
+        if (client.loginFailed()) {
+            add(Severity::Error, QStringLiteral("server-login"), {}, endpoint,
+                QStringLiteral("the log-in as \"%1\" fails, so the run would stop at once: %2")
+                    .arg(m_profile.user, why));
+            client.close();
+            return;
+        }
         add(Severity::Error, QStringLiteral("server-unreachable"), {}, endpoint,
             QStringLiteral("no SMTP session could be opened: %1")
                 .arg(why.isEmpty() ? QStringLiteral("the server refused") : why));
@@ -655,7 +663,8 @@ void Checker::checkServer()
             QStringLiteral("the log-in as \"%1\" succeeds").arg(m_profile.user));
     else
         add(Severity::Warning, QStringLiteral("server-login"), {}, endpoint,
-            QStringLiteral("the log-in as \"%1\" fails; the server may refuse the messages")
+            QStringLiteral("no log-in as \"%1\" is tried: the server offers no mechanism "
+                           "this program knows; the server may refuse the messages")
                 .arg(m_profile.user));
     if (limit > 0) {
         if (m_report.largestMessage > limit)

@@ -99,11 +99,8 @@ void TestCliCheckJournal::check_data()
         << lines({"info server-tls | server", "info server-auth | server",
                "info server-login | server", "warning message-too-big | server"})
         << 1;
-    QTest::newRow("server: wrong password")
-        << QVariantMap() << QStringLiteral("bad password")
-        << lines({"info server-tls | server", "info server-auth | server",
-               "warning server-login | server", "info server-size | server"})
-        << 1;
+    QTest::newRow("server: wrong password") << QVariantMap() << QStringLiteral("bad password")
+                                            << lines({"error server-login | server"}) << 2;
     QTest::newRow("server: nobody listens") << QVariantMap() << QStringLiteral("none")
                                             << lines({"error server-unreachable | server"}) << 2;
 }

@@ -46,8 +46,9 @@ public:
     AiosmtpdServer(const AiosmtpdServer &) = delete;
     AiosmtpdServer &operator=(const AiosmtpdServer &) = delete;
 
-    // Starts the server and waits until it listens. false with *error (the server's own
-    // output included) when it did not come up.
+    // Starts the server and waits until it listens; after stop(), on the port it had, with
+    // the messages it stored kept. false with *error (the server's own output included) when
+    // it did not come up.
     bool start(QString *error = nullptr);
     void stop();
 

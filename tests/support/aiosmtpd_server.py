@@ -19,7 +19,8 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 class Spool:
     def __init__(self, folder):
         self.folder = folder
-        self.count = 0
+        # A server started again on the same spool numbers on after what it stored before.
+        self.count = len([f for f in os.listdir(folder) if f.endswith(".json")])
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -44,6 +45,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--spool", required=True)
     p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, default=0)
     p.add_argument("--hostname", default="aiosmtpd.test")
     p.add_argument("--user")
     p.add_argument("--password")
@@ -88,7 +90,7 @@ def main():
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
-        factory, host=a.host, port=0, ssl=context if a.tls == "implicit" else None))
+        factory, host=a.host, port=a.port, ssl=context if a.tls == "implicit" else None))
     port = server.sockets[0].getsockname()[1]
     print("PORT %d" % port, flush=True)
     try:

@@ -775,7 +775,7 @@ void TestTfKolporta::silentServer()
     QCOMPARE(w.sendLog().join(u'\n'),
         QStringList(
             {QStringLiteral("Odesilani pres SMTP - individualne"),
-                QStringLiteral(u"!!! Odesílatel <from@example.cz>  Chyba při komunikaci - FROM"),
+                QStringLiteral(u"!!! a@example.cz  Chyba při odesílání: Connection timed out"),
                 QStringLiteral("!!! odesilani preruseno uzivatelem"),
                 QStringLiteral("--- odesilani ukonceno ---")})
             .join(u'\n'));
