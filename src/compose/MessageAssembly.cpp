@@ -19,8 +19,8 @@ QString trimmedOfControls(QStringView text)
     return project::trimControls(text).toString();
 }
 
-// Moves a Windows-1250 body to ISO-8859-2 the way the Windows program did: its bytes go
-// through the conversion table and are then read as ISO-8859-2.
+// Moves a Windows-1250 body to ISO-8859-2 as mail programs have always received it: its
+// bytes go through the conversion table and are then read as ISO-8859-2.
 QString toIso88592Text(const QString &text)
 {
     KonvertInit(cpWin1250);

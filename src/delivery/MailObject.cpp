@@ -106,8 +106,7 @@ bool MailObject::prepareClient(int index, QString *error)
         *error = QStringLiteral("Index is out ot range");
         return false;
     }
-    // Looked at afresh, as the Windows program loaded the library at this moment: a program
-    // installed or removed since start-up counts as it is now.
+    // Looked at afresh: a program installed or removed since start-up counts as it is now.
     MailProgram &program = m_programs[index];
     const QString path = MailPrograms::programPath(program.command);
     const QString startError = startErrorText(program, path);

@@ -20,7 +20,7 @@ struct Result
 };
 
 // The first clipboard format, in the clipboard's own order, that holds HTML: "text/html",
-// or any format whose text carries the header form of Windows programs (the words
+// or any format whose text carries the clipboard header form some programs write (the words
 // "STARTHTML" and "ENDHTML"). Its text is cut to the document and its "charset=utf-8"
 // declaration is rewritten, as cutHtmlDocument does.
 Result GetClipboardHtml(const QMimeData *data);

@@ -257,8 +257,8 @@ private slots:
         QCOMPARE(PlainTextOfHtml(html), text);
     }
 
-    // On the mail-program route the text, written in ISO-8859-2, must give the bytes the
-    // Windows program produced: its Windows-1250 bytes after the conversion table.
+    // On the mail-program route the text, written in ISO-8859-2, must give its Windows-1250
+    // bytes after the conversion table.
     void mailProgramRoute_data()
     {
         QTest::addColumn<QString>("body");
