@@ -242,6 +242,58 @@ bool isUtf8Name(QStringView charset)
 // ---- The plain-text alternative ----
 
 // Collects text as a browser lays it out, line by line.
+// One line of the text before wrapping: a list item's indent and <pre> text included.
+struct PlainTextLine
+{
+    QString text;
+    qsizetype indent = 0;
+    bool pre = false;
+};
+
+constexpr qsizetype kTextWidth = 76;
+
+// Greedy wrapping at blanks; a word longer than a line (a long link) stays whole.
+// Continuation lines keep the indent of a list item's text.
+void appendWrapped(QString *out, QStringView line, qsizetype indent)
+{
+    qsizetype column = indent;
+    *out += line.first(indent);
+    bool empty = true;
+    for (const QStringView w : line.sliced(indent).split(u' ', Qt::SkipEmptyParts)) {
+        if (!empty && column + 1 + w.size() > kTextWidth) {
+            *out += u'\n';
+            *out += QString(indent, u' ');
+            column = indent;
+            empty = true;
+        }
+        if (!empty) {
+            *out += u' ';
+            ++column;
+        }
+        *out += w;
+        column += w.size();
+        empty = false;
+    }
+    *out += u'\n';
+}
+
+void appendLine(QString *out, const PlainTextLine &line, QStringView text)
+{
+    if (line.pre || text.size() <= kTextWidth) {
+        *out += text;
+        *out += u'\n';
+    } else {
+        appendWrapped(out, text, qMin(line.indent, text.size()));
+    }
+}
+
+QString finishText(QString text)
+{
+    while (text.endsWith(QLatin1String("\n\n")))
+        text.chop(1);
+    return text;
+}
+
 class TextBuilder
 {
 public:
@@ -315,27 +367,23 @@ public:
         return mark.lines == m_lineCount ? m_line.mid(mark.column).trimmed() : QString();
     }
 
-    QString result()
+    // The lines before wrapping, so a text read once can be filled in and wrapped many times.
+    QList<PlainTextLine> lines()
     {
         endLine(false);
-        while (m_text.endsWith(QLatin1String("\n\n")))
-            m_text.chop(1);
-        return m_text;
+        return std::move(m_lines);
     }
 
 private:
-    static constexpr qsizetype kWidth = 76;
-
     void takeSpace()
     {
         if (m_space && m_line.size() > m_indent && !m_line.endsWith(u' '))
             m_line += u' ';
         m_space = false;
     }
-    void appendLine(QStringView line)
+    void appendLine(const QString &line)
     {
-        m_text += line;
-        m_text += u'\n';
+        m_lines.append({line, m_indent, m_preLine});
         ++m_lineCount;
         m_lastEmpty = line.isEmpty();
     }
@@ -350,52 +398,20 @@ private:
         } else if (m_line.isEmpty()) {
             // An empty line only between two lines of text, and one at most.
             if (m_lineCount > 0 && !m_lastEmpty)
-                appendLine({});
+                appendLine(QString());
             m_blank = false;
         } else {
             if (m_blank && m_lineCount > 0 && !m_lastEmpty)
-                appendLine({});
+                appendLine(QString());
             m_blank = false;
-            if (m_preLine || m_line.size() <= kWidth)
-                appendLine(m_line);
-            else
-                wrap();
+            appendLine(m_line);
         }
         m_line.truncate(0);
         m_space = false;
         m_preLine = false;
         m_indent = 0;
     }
-    // Greedy wrapping at blanks; a word longer than a line (a long link) stays whole.
-    // Continuation lines keep the indent of a list item's text.
-    void wrap()
-    {
-        qsizetype column = m_indent;
-        m_text += QStringView(m_line).first(m_indent);
-        bool empty = true;
-        for (const QStringView w :
-            QStringView(m_line).sliced(m_indent).split(u' ', Qt::SkipEmptyParts)) {
-            if (!empty && column + 1 + w.size() > kWidth) {
-                m_text += u'\n';
-                ++m_lineCount;
-                m_text += QString(m_indent, u' ');
-                column = m_indent;
-                empty = true;
-            }
-            if (!empty) {
-                m_text += u' ';
-                ++column;
-            }
-            m_text += w;
-            column += w.size();
-            empty = false;
-        }
-        m_text += u'\n';
-        ++m_lineCount;
-        m_lastEmpty = false;
-    }
-
-    QString m_text; // the lines written so far, each ended by LF
+    QList<PlainTextLine> m_lines;
     qsizetype m_lineCount = 0;
     bool m_lastEmpty = false;
     QString m_line;
@@ -681,7 +697,9 @@ QString RewriteHtmlReferences(const QString &html, ContentIds &ids, bool declare
     return out;
 }
 
-QString PlainTextOfHtml(const QString &html)
+namespace {
+
+QList<PlainTextLine> readLines(const QString &html)
 {
     ensureLibxml();
     TextBuilder out;
@@ -707,7 +725,7 @@ QString PlainTextOfHtml(const QString &html)
     htmlParserCtxtPtr ctxt
         = htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
     if (!ctxt)
-        return QString();
+        return {};
     ctxt->_private = &reader;
     htmlCtxtUseOptions(ctxt,
         HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET
@@ -716,7 +734,83 @@ QString PlainTextOfHtml(const QString &html)
     if (ctxt->myDoc)
         xmlFreeDoc(ctxt->myDoc);
     htmlFreeParserCtxt(ctxt);
-    return out.result();
+    return out.lines();
+}
+
+// Stand-ins for the macros while the template is read: private-use characters, which no
+// blank-collapsing or entity rule touches.
+const QString kToMark = QStringLiteral(u"\uE000");
+const QString kFromMark = QStringLiteral(u"\uE001");
+const QString kSubjectMark = QStringLiteral(u"\uE002");
+
+// Whether a value reads the same as text whether it went through the HTML reader or is put
+// into its text afterwards: nothing the reader would collapse, drop or take for a macro.
+bool insertsAsIs(const QString &value)
+{
+    if (value.isEmpty() || value.startsWith(u' ') || value.endsWith(u' '))
+        return false;
+    char16_t previous = 0;
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || u == '%' || u == 0xA0 || u == 0xAD
+            || (u >= 0x200B && u <= 0x200D) || u == 0xFEFF || (u >= 0xE000 && u <= 0xE002)
+            || (u == ' ' && previous == ' '))
+            return false;
+        previous = u;
+    }
+    return true;
+}
+
+} // namespace
+
+QString PlainTextOfHtml(const QString &html)
+{
+    QString text;
+    for (const PlainTextLine &line : readLines(html))
+        appendLine(&text, line, line.text);
+    return finishText(std::move(text));
+}
+
+struct PlainTextTemplate::Lines
+{
+    QList<PlainTextLine> lines;
+};
+
+PlainTextTemplate::PlainTextTemplate(const QString &htmlTemplate)
+    : m_html(htmlTemplate)
+{
+    if (!htmlTemplate.contains(QLatin1Char('%')))
+        return;
+    for (const QString &mark : {kToMark, kFromMark, kSubjectMark})
+        if (htmlTemplate.contains(mark))
+            return;
+    const QString marked = ApplyMacros(htmlTemplate, kToMark, kFromMark, kSubjectMark, false);
+    if (marked == htmlTemplate)
+        return;
+    m_lines = std::make_shared<Lines>(Lines {readLines(marked)});
+}
+
+PlainTextTemplate::~PlainTextTemplate() = default;
+
+QString PlainTextTemplate::text(
+    const QString &to, const QString &from, const QString &subject) const
+{
+    if (!m_lines || !insertsAsIs(to) || !insertsAsIs(from) || !insertsAsIs(subject))
+        return PlainTextOfHtml(ApplyMacros(m_html, to, from, subject, true));
+    QString text;
+    for (const PlainTextLine &line : std::as_const(m_lines->lines)) {
+        if (!line.text.contains(kToMark) && !line.text.contains(kFromMark)
+            && !line.text.contains(kSubjectMark)) {
+            appendLine(&text, line, line.text);
+            continue;
+        }
+        QString filled = line.text;
+        filled.replace(kToMark, to);
+        filled.replace(kFromMark, from);
+        filled.replace(kSubjectMark, subject);
+        appendLine(&text, line, filled);
+    }
+    return finishText(std::move(text));
 }
 
 } // namespace kolporta::compose

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace kolporta::compose {
 
 class ContentIds;
@@ -20,5 +22,26 @@ QString RewriteHtmlReferences(const QString &html, ContentIds &ids, bool declare
 // as their alt text in brackets; <style>, <script> and the head left out; entities decoded;
 // blanks collapsed as a browser does (but inside <pre>); lines wrapped at 76 columns.
 QString PlainTextOfHtml(const QString &html);
+
+// The plain-text alternative of an HTML body with macros, read once for a whole run and then
+// filled in per message: text(to, from, subject) equals
+// PlainTextOfHtml(ApplyMacros(template, to, from, subject, true)). A value the HTML reader
+// would change (blanks to collapse, a "%", nothing at all) makes it read the filled body
+// instead, so the result never differs.
+class PlainTextTemplate
+{
+public:
+    explicit PlainTextTemplate(const QString &htmlTemplate);
+    ~PlainTextTemplate();
+    const QString &html() const { return m_html; }
+    // Whether the template has macros to fill in; without them the body is one text anyway.
+    bool fillsIn() const { return m_lines != nullptr; }
+    QString text(const QString &to, const QString &from, const QString &subject) const;
+
+private:
+    struct Lines;
+    QString m_html;
+    std::shared_ptr<const Lines> m_lines; // null: no macro, or marks that would clash
+};
 
 } // namespace kolporta::compose

@@ -419,7 +419,11 @@ std::unique_ptr<MimeMessage> BuildMessage(
         // when there are pictures: a reader resolves cid: within the related part that holds
         // the HTML, and a text-only reader gets the text.
         GPtr<GMimeMultipart> alternative(newMultipart("alternative", env));
-        GPtr<GMimeObject> plain(newPlainTextPart(parts->plainTextOf(content.body)));
+        GPtr<GMimeObject> plain(
+            newPlainTextPart(content.textTemplate && content.textTemplate->fillsIn()
+                    ? content.textTemplate->text(
+                        content.macroTo, content.macroFrom, content.macroSubject)
+                    : parts->plainTextOf(content.body)));
         g_mime_multipart_add(alternative.get(), plain.get());
         GPtr<GMimeObject> html(newHtmlPart(content.body));
         if (content.pictures.isEmpty()) {

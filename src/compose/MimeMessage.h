@@ -12,6 +12,7 @@
 namespace kolporta::compose {
 
 class PartCache;
+class PlainTextTemplate;
 
 // What BuildMessage needs of a project.
 struct MessageContent
@@ -21,6 +22,10 @@ struct MessageContent
     QStringList pictures; // picture paths for the HTML body (used only when html)
     QStringList attachments; // file attachment paths
     QByteArray contentIdDomain; // the run's right-hand side of the pictures' Content-IDs
+    // The run's HTML body before its macros and this message's values of them: the plain-text
+    // part is then filled in from the template read once, rather than read from the body.
+    std::shared_ptr<const PlainTextTemplate> textTemplate;
+    QString macroTo, macroFrom, macroSubject;
 };
 
 // The X-mailer header text of every message.

@@ -1,5 +1,6 @@
 #include "delivery/SendRun.h"
 
+#include "compose/HtmlBody.h"
 #include "compose/MailProgramMessage.h"
 #include "compose/MessageAssembly.h"
 #include "compose/MimeMessage.h"
@@ -147,6 +148,7 @@ private:
     int m_progressMaximum = 0;
     QString m_template;
     QByteArray m_contentIdDomain;
+    std::shared_ptr<const compose::PlainTextTemplate> m_textTemplate;
     compose::PartCache m_parts;
     std::unique_ptr<SmtpConnection> m_smtp;
     bool m_connectFailed = false;
@@ -191,6 +193,8 @@ SendRunResult SendRun::Run::execute()
     if (m_settings.htmlBody)
         m_template = compose::PrepareHtmlBody(
             m_template, m_settings.route > 0, m_settings.pictures, m_contentIdDomain);
+    if (m_settings.htmlBody && m_settings.route == 0)
+        m_textTemplate = std::make_shared<compose::PlainTextTemplate>(m_template);
     m_host.setBusyCursor(true);
 
     SendRunResult result;
@@ -228,6 +232,10 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
     content.body = compose::ApplyMacros(m_template, toText, sender, subject, m_settings.htmlBody);
     content.html = m_settings.htmlBody;
     content.contentIdDomain = m_contentIdDomain;
+    content.textTemplate = m_textTemplate;
+    content.macroTo = toText;
+    content.macroFrom = sender;
+    content.macroSubject = subject;
     content.pictures = m_settings.pictures;
     content.attachments = m_settings.files;
     QString error;

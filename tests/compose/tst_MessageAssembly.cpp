@@ -249,12 +249,27 @@ private slots:
         QTest::newRow("not HTML at all")
             << QStringLiteral("jen text < 5 & > 3") << QStringLiteral("jen text < 5 & > 3\n");
         QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("macros everywhere")
+            << QStringLiteral("<p>Dobrý den, %TO%,</p><ul><li>")
+                + QStringLiteral("slovo ").repeated(9)
+                + QStringLiteral("%TO% konec</ul><pre>  %FROM%  </pre><a href=\"mailto:%TO%\">"
+                                 "%TO%</a><img alt=\"%FROM%\" src=\"x\">%SUBJECT%%TO%")
+            << QStringLiteral(u"Dobrý den, %TO%,\n\n- ") + QStringLiteral("slovo ").repeated(9)
+                + QStringLiteral("%TO% konec\n\n  %FROM%  \n\n%TO% [%FROM%]%SUBJECT%%TO%\n");
     }
     void plainText()
     {
         QFETCH(QString, html);
         QFETCH(QString, text);
         QCOMPARE(PlainTextOfHtml(html), text);
+        // Read once with its macros and filled in per message, the text is the one read from
+        // the filled body, whatever the values: plain ones, and ones the reader would change.
+        const PlainTextTemplate once(html);
+        for (const QStringList &v : {QStringList {QStringLiteral(u"Jana Nováková <jana@x.cz>"),
+                                         QStringLiteral("Firma & syn"), QStringLiteral("Nabídka")},
+                 QStringList {QString(), QStringLiteral(" a  b"), QStringLiteral("50 %TO%")}})
+            QCOMPARE(once.text(v[0], v[1], v[2]),
+                PlainTextOfHtml(ApplyMacros(html, v[0], v[1], v[2], true)));
     }
 
     // On the mail-program route the text, written in ISO-8859-2, must give its Windows-1250
