@@ -6,10 +6,11 @@
 // figure on a machine shared with other work).
 #include "ui/AddressListEditor.h"
 
+#include "../common/SampleAddresses.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QRandomGenerator>
 
 #include <Qsci/qsciscintilla.h>
 
@@ -22,32 +23,9 @@ using kolporta::ui::AddressListEditor;
 
 namespace {
 
-const char16_t *const kFirst[] = {
-    u"Jan", u"Petr", u"Žofie", u"Eva", u"Tomáš", u"Šárka", u"Lukáš", u"Kateřina", u"Jiří", u"Anna"};
-const char16_t *const kLast[] = {u"Novák", u"Svoboda", u"Dvořáková", u"Černý", u"Procházka",
-    u"Kučera", u"Veselý", u"Horáková", u"Němec", u"Marek"};
-const char *const kDomains[] = {"seznam.cz", "email.cz", "gmail.com", "centrum.cz", "post.cz",
-    "Firma.CZ", "example.org", "volny.cz"};
-
-// Names and addresses in random order, one line in twenty starred.
 QString addressText(int count)
 {
-    QRandomGenerator rng(2024);
-    QStringList lines;
-    lines.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QString first = QString::fromUtf16(kFirst[rng.bounded(10)]);
-        const QString last = QString::fromUtf16(kLast[rng.bounded(10)]);
-        const QString domain = rng.bounded(10) < 6
-            ? QString::fromLatin1(kDomains[rng.bounded(8)])
-            : QStringLiteral("firma%1.cz").arg(rng.bounded(20000));
-        lines.append(QStringLiteral("%1%2 %3 <%4.%5%6@%7>")
-                         .arg(rng.bounded(20) == 0 ? QStringLiteral("*") : QString())
-                         .arg(first, last, first.toLower(), last.toLower())
-                         .arg(i)
-                         .arg(domain));
-    }
-    return lines.join(u'\n');
+    return kolporta::bench::SampleAddressLines(count, 20).join(u'\n');
 }
 
 double cpuNow()

@@ -4,9 +4,10 @@
 #include "project/AddressTools.h"
 #include "project/ProjectFile.h"
 
+#include "../common/SampleAddresses.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -16,31 +17,9 @@ using namespace kolporta::project;
 
 namespace {
 
-const char16_t *const kFirst[] = {
-    u"Jan", u"Petr", u"Žofie", u"Eva", u"Tomáš", u"Šárka", u"Lukáš", u"Kateřina", u"Jiří", u"Anna"};
-const char16_t *const kLast[] = {u"Novák", u"Svoboda", u"Dvořáková", u"Černý", u"Procházka",
-    u"Kučera", u"Veselý", u"Horáková", u"Němec", u"Marek"};
-const char *const kDomains[] = {"seznam.cz", "email.cz", "gmail.com", "centrum.cz", "post.cz",
-    "Firma.CZ", "example.org", "volny.cz"};
-
 QStringList addressLines(int count)
 {
-    QRandomGenerator rng(2024);
-    QStringList lines;
-    lines.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QString first = QString::fromUtf16(kFirst[rng.bounded(10)]);
-        const QString last = QString::fromUtf16(kLast[rng.bounded(10)]);
-        // Most addresses at a few big providers, the rest spread over thousands of domains.
-        const QString domain = rng.bounded(10) < 6
-            ? QString::fromLatin1(kDomains[rng.bounded(8)])
-            : QStringLiteral("firma%1.cz").arg(rng.bounded(20000));
-        lines.append(QStringLiteral("%1 %2 <%3.%4%5@%6>")
-                         .arg(first, last, first.toLower(), last.toLower())
-                         .arg(i)
-                         .arg(domain));
-    }
-    return lines;
+    return kolporta::bench::SampleAddressLines(count);
 }
 
 // Wall-clock and CPU milliseconds: on a machine shared with other work the CPU time of this
