@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -75,6 +76,10 @@ private:
 
     void serve(int fd)
     {
+        // Replies to a pipelined group go one by one; Nagle's algorithm would hold each back
+        // until the one before is acknowledged.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         say(fd, "220 sink ESMTP\r\n");
         std::string line;
         bool data = false;
