@@ -29,22 +29,23 @@ int numberValue(const QString &text, int fallback, int low, int high)
     return int(qMin<qlonglong>(n, high));
 }
 
-// "60,300,900": the waits before the three tries; a shorter list repeats its last wait.
-QList<int> delaysValue(const QString &text, const QList<int> &fallback)
+// "60,300,900": the waits before the three tries; a shorter list repeats its last wait, and
+// waits beyond the third are not used.
+std::array<int, 3> delaysValue(const QString &text, const std::array<int, 3> &fallback)
 {
+    const QStringList items = text.split(QLatin1Char(','));
     if (text.trimmed().isEmpty())
         return fallback;
-    QList<int> delays;
-    for (const QString &item : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const int seconds = item.trimmed().toInt(&ok);
+    std::array<int, 3> delays {};
+    for (size_t i = 0; i < delays.size(); ++i) {
+        bool ok = true;
+        const int seconds
+            = i < size_t(items.size()) ? items.at(i).trimmed().toInt(&ok) : delays[i - 1];
         if (!ok || seconds < 0 || seconds > 7 * 24 * 3600)
             return fallback;
-        delays.append(seconds);
+        delays[i] = seconds;
     }
-    while (delays.size() < fallback.size())
-        delays.append(delays.constLast());
-    return delays.mid(0, fallback.size());
+    return delays;
 }
 
 } // namespace

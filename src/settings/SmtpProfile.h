@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <array>
 
 namespace kolporta::settings {
 
@@ -27,8 +28,8 @@ struct SmtpProfile
     int maxPerDay = 0; // "MaxPerDay", earlier runs of the profile that day included
     int minDelayMs = 0; // "MinDelayMs", least time between two transactions' starts
     bool retryTemporary = false; // "RetryTemporary=1": 4xx replies are tried again later
-    QList<int> retryDelaysSeconds {60, 300, 900}; // "RetryDelays", the least waits before
-                                                  // the tries after a 4xx
+    // "RetryDelays": the least waits, in seconds, before each of the tries after a 4xx.
+    std::array<int, 3> retryDelaysSeconds {60, 300, 900};
 
     static constexpr int MaxConnections = 16;
 };

@@ -235,7 +235,7 @@ private slots:
         QTest::newRow("speed keys")
             << QByteArray("[F]\r\nPipelining=1\r\nConnections=4\r\nMaxPerMinute=30\r\n"
                           "MaxPerHour=500\r\nMaxPerDay=2000\r\nMinDelayMs=250\r\n"
-                          "RetryTemporary=yes\r\nRetryDelays=5, 10,20\r\n")
+                          "RetryTemporary=yes\r\nRetryDelays=5, 10,20,40\r\n")
             << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q}
             << "pipe 1, conn 4, 30/min 500/h 2000/day, gap 250, retry 1 5,10,20"_q;
         QTest::newRow("speed keys that cannot be read change nothing")
@@ -263,7 +263,7 @@ private slots:
             expected);
         QFETCH(QString, speed);
         QStringList delays;
-        for (const int d : std::as_const(p.retryDelaysSeconds))
+        for (const int d : p.retryDelaysSeconds)
             delays.append(QString::number(d));
         QCOMPARE(QStringLiteral("pipe %1, conn %2, %3/min %4/h %5/day, gap %6, retry %7 %8")
                      .arg(int(p.pipelining))
