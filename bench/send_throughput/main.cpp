@@ -439,7 +439,7 @@ int main(int argc, char **argv)
                        .arg(label)
                        .arg(k.seconds, 0, 'f', 2)
                        .arg(k.status)
-                       .arg(msgRate, 0, 'f', 0)
+                       .arg(msgRate, 0, 'f', 1)
                        .arg(rcptRate, 0, 'f', 0)
                        .arg(k.peakRssKb / 1024.0, 0, 'f', 1);
             QStringList verdicts;
