@@ -7,10 +7,16 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <unistd.h>
+
 int main(int argc, char **argv)
 {
     // The HTML preview (Qt WebEngine) needs contexts shared from the application's start.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Chromium refuses to start its sandbox for root; the preview runs no scripts and loads
+    // nothing remote unless asked, so it goes without one there rather than not at all.
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kolporta"));
     QApplication::setApplicationVersion(QStringLiteral(KOLPORTA_VERSION));

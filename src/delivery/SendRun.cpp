@@ -1,5 +1,7 @@
 #include "delivery/SendRun.h"
 
+#include "compose/HtmlBody.h"
+#include "compose/MailProgramMessage.h"
 #include "compose/MessageAssembly.h"
 #include "compose/MimeMessage.h"
 #include "delivery/MailObject.h"
@@ -114,10 +116,15 @@ private:
     SmtpSession &smtp() { return m_smtp->session(); }
     bool recover(int *attempts);
     bool endOfData(QString *error);
+    // MAIL FROM and RCPT TO for the sender field and an address line: the address in its
+    // transport form, with SMTPUTF8 when the message goes with it. An address that needs
+    // SMTPUTF8 on a message that goes without is refused here, and the server hears nothing.
+    bool mailFrom(const QString &senderText, qint64 size, bool smtpUtf8);
+    bool rcptTo(const QString &line, bool smtpUtf8);
 
     bool smtpSingle();
-    LineOutcome sendSingle(
-        const QString &line, const QList<QByteArray> &lines, qint64 size, bool *poll);
+    LineOutcome sendSingle(const QString &line, const QList<QByteArray> &lines, qint64 size,
+        bool smtpUtf8, bool *poll);
 
     bool smtpBcc();
     void startBatch();
@@ -140,6 +147,8 @@ private:
     int m_lastLine = -1;
     int m_progressMaximum = 0;
     QString m_template;
+    QByteArray m_contentIdDomain;
+    std::shared_ptr<const compose::PlainTextTemplate> m_textTemplate;
     compose::PartCache m_parts;
     std::unique_ptr<SmtpConnection> m_smtp;
     bool m_connectFailed = false;
@@ -180,8 +189,12 @@ SendRunResult SendRun::Run::execute()
     m_host.clearCancelRequested();
     m_template = m_settings.body;
     m_lastLine = m_host.lineCount() - 1;
+    m_contentIdDomain = compose::NewContentIdDomain();
     if (m_settings.htmlBody)
-        m_template = compose::PrepareHtmlBody(m_template, m_settings.route > 0);
+        m_template = compose::PrepareHtmlBody(
+            m_template, m_settings.route > 0, m_settings.pictures, m_contentIdDomain);
+    if (m_settings.htmlBody && m_settings.route == 0)
+        m_textTemplate = std::make_shared<compose::PlainTextTemplate>(m_template);
     m_host.setBusyCursor(true);
 
     SendRunResult result;
@@ -216,8 +229,13 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
     const QString sender = m_host.sender();
     const QString subject = m_host.subject();
     compose::MessageContent content;
-    content.body = compose::ApplyMacros(m_template, toText, sender, subject);
+    content.body = compose::ApplyMacros(m_template, toText, sender, subject, m_settings.htmlBody);
     content.html = m_settings.htmlBody;
+    content.contentIdDomain = m_contentIdDomain;
+    content.textTemplate = m_textTemplate;
+    content.macroTo = toText;
+    content.macroFrom = sender;
+    content.macroSubject = subject;
     content.pictures = m_settings.pictures;
     content.attachments = m_settings.files;
     QString error;
@@ -320,6 +338,22 @@ bool SendRun::Run::endOfData(QString *error)
     return smtp().sendEndOfData(error);
 }
 
+bool SendRun::Run::mailFrom(const QString &senderText, qint64 size, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(senderText);
+    if (smtpUtf8)
+        return smtp().mailFromSmtpUtf8(address, size);
+    return !compose::NeedsSmtpUtf8(address)
+        && smtp().mailFrom(compose::TransportAddress(address, false), size);
+}
+
+bool SendRun::Run::rcptTo(const QString &line, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(line);
+    return (smtpUtf8 || !compose::NeedsSmtpUtf8(address))
+        && smtp().rcptTo(compose::TransportAddress(address, smtpUtf8));
+}
+
 // D. SMTP, one message per address line.
 bool SendRun::Run::smtpSingle()
 {
@@ -331,15 +365,24 @@ bool SendRun::Run::smtpSingle()
             report(i, LineOutcome::Skipped);
             continue;
         }
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        if (lineUtf8 && m_smtp->isOpen() && !smtp().offersSmtpUtf8()) {
+            log(kBang + line + Text::AddressRefused); // nothing went to the server for it
+            report(i, LineOutcome::Refused);
+            continue;
+        }
         std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
         if (!message)
             return false;
         message->setTo({compose::AddressOfLine(line)});
         m_host.moveCaretToLine(i);
 
+        const bool smtpUtf8 = m_smtp->isOpen() && smtp().offersSmtpUtf8()
+            && (lineUtf8 || compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
+        message->setSmtpUtf8(smtpUtf8);
         const QList<QByteArray> &lines = message->encode();
         bool poll = true;
-        report(i, sendSingle(line, lines, message->size(), &poll));
+        report(i, sendSingle(line, lines, message->size(), smtpUtf8, &poll));
         if (m_stop == Stop::GaveUp)
             return false;
         if (m_stop == Stop::Cancelled) {
@@ -362,7 +405,7 @@ bool SendRun::Run::smtpSingle()
 // One line's transaction. One that lost its connection before the "." went is tried again
 // on a new connection, at most MaxRetries times; then the line fails and the run goes on.
 LineOutcome SendRun::Run::sendSingle(
-    const QString &line, const QList<QByteArray> &lines, qint64 size, bool *poll)
+    const QString &line, const QList<QByteArray> &lines, qint64 size, bool smtpUtf8, bool *poll)
 {
     const QString sender = m_host.sender();
     int attempts = 0;
@@ -371,14 +414,14 @@ LineOutcome SendRun::Run::sendSingle(
             log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
             return LineOutcome::Failed;
         }
-        if (!smtp().mailFrom(compose::AddressOfLine(sender), size)) {
+        if (!mailFrom(sender, size, smtpUtf8)) {
             if (m_smtp->lost())
                 continue;
             // The connection stays open; the next line tries again.
             log(kBang + sender + Text::FromRefused);
             return LineOutcome::Refused;
         }
-        if (!smtp().rcptTo(compose::AddressOfLine(line))) {
+        if (!rcptTo(line, smtpUtf8)) {
             if (m_smtp->lost())
                 continue;
             log(kBang + line + Text::AddressRefused);
@@ -425,6 +468,8 @@ bool SendRun::Run::smtpBcc()
         return false;
     // The recipients go in no header; To names the sender.
     message->setTo({m_host.sender()});
+    message->setSmtpUtf8(m_smtp->isOpen() && smtp().offersSmtpUtf8()
+        && compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
     const QList<QByteArray> lines = message->encode();
     m_messageSize = message->size();
     m_batch = Batch();
@@ -489,7 +534,8 @@ void SendRun::Run::startBatch()
 bool SendRun::Run::giveSender()
 {
     const QString sender = m_host.sender();
-    if (!smtp().mailFrom(compose::AddressOfLine(sender), m_messageSize)) {
+    // A BCC recipient may need SMTPUTF8, and the transaction starts before they are known.
+    if (!mailFrom(sender, m_messageSize, smtp().offersSmtpUtf8())) {
         if (m_smtp->lost())
             return false;
         // The server will refuse the addresses that follow; the run goes on.
@@ -497,7 +543,7 @@ bool SendRun::Run::giveSender()
     }
     m_batch.open = true;
     for (qsizetype k = 0; k < m_batch.indexes.size();) {
-        if (smtp().rcptTo(compose::AddressOfLine(m_batch.lines.at(k)))) {
+        if (rcptTo(m_batch.lines.at(k), smtp().offersSmtpUtf8())) {
             ++k;
             continue;
         }
@@ -535,7 +581,7 @@ void SendRun::Run::addRecipient(int index, const QString &line)
             failBatch();
             return;
         }
-        if (smtp().rcptTo(compose::AddressOfLine(line))) {
+        if (rcptTo(line, smtp().offersSmtpUtf8())) {
             m_batch.indexes.append(index);
             m_batch.lines.append(line);
             log(line);
@@ -637,8 +683,8 @@ bool SendRun::Run::mailRoute()
         return fail(error);
     mail->setHtml(m_settings.htmlBody);
     mail->setSubject(m_host.subject());
-    // Only the pictures go to the mail program, as the Windows program did.
-    mail->setAttachments(m_settings.pictures);
+    mail->setPictures(m_settings.pictures, m_contentIdDomain);
+    mail->setAttachments(m_settings.files);
 
     if (!(m_settings.sendAsBcc ? mailBcc(*mail) : mailSingle(*mail)))
         return false;
@@ -660,7 +706,8 @@ bool SendRun::Run::mailBcc(MailObject &mail)
 {
     log(Text::MailBcc + QString::number(m_batchSize));
     setProgressMaximum(m_host.lineCount() / m_batchSize);
-    mail.setBody(compose::ApplyMacros(m_template, QString(), m_host.sender(), m_host.subject()));
+    mail.setBody(compose::ApplyMacros(
+        m_template, QString(), m_host.sender(), m_host.subject(), m_settings.htmlBody));
     mail.clearRecipients();
     QList<int> batch; // the lines of the batch; the hand-over decides their outcome
     const auto handOverBatch = [&] {
@@ -687,9 +734,14 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         }
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
-            mail.addRecipient(line, RecipientKind::Bcc);
-            batch.append(i);
-            log(line);
+            if (compose::MailProgramTakes(line)) {
+                mail.addRecipient(line, RecipientKind::Bcc);
+                batch.append(i);
+                log(line);
+            } else {
+                log(kBang + line + Text::AddressRefused);
+                report(i, LineOutcome::Refused);
+            }
             m_host.moveCaretToLine(i);
         } else {
             report(i, LineOutcome::Skipped);
@@ -716,8 +768,14 @@ bool SendRun::Run::mailSingle(MailObject &mail)
             report(i, LineOutcome::Skipped);
             continue;
         }
+        if (!compose::MailProgramTakes(line)) {
+            log(kBang + line + Text::AddressRefused);
+            report(i, LineOutcome::Refused);
+            continue;
+        }
         m_host.setProgressPosition(i);
-        mail.setBody(compose::ApplyMacros(m_template, line, m_host.sender(), m_host.subject()));
+        mail.setBody(compose::ApplyMacros(
+            m_template, line, m_host.sender(), m_host.subject(), m_settings.htmlBody));
         m_host.moveCaretToLine(i);
         mail.clearRecipients();
         mail.addRecipient(line, RecipientKind::To);

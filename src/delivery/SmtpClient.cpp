@@ -205,6 +205,7 @@ bool SmtpClient::open()
     m_extended = false;
     m_size = false;
     m_pipelining = false;
+    m_smtpUtf8 = false;
     m_authenticated = false;
     m_loginFailed = false;
     m_error.clear();
@@ -274,6 +275,8 @@ bool SmtpClient::open()
             m_size = true;
         if (upper == "PIPELINING")
             m_pipelining = true;
+        if (upper == "SMTPUTF8")
+            m_smtpUtf8 = true;
     }
     m_ready = true;
     return true;
@@ -512,6 +515,13 @@ bool SmtpClient::mailFrom(const QString &address, qint64 size)
     return command(mailCommand(address, size)) && readReply() && m_replyCode == 250;
 }
 
+bool SmtpClient::mailFromSmtpUtf8(const QString &address, qint64 size)
+{
+    if (!m_smtpUtf8 || refuseUnsafe(address))
+        return false;
+    return command(mailCommand(address, size) + " SMTPUTF8") && readReply() && m_replyCode == 250;
+}
+
 bool SmtpClient::rcptTo(const QString &address)
 {
     if (refuseUnsafe(address))
@@ -519,12 +529,12 @@ bool SmtpClient::rcptTo(const QString &address)
     return command("RCPT TO:<" + address.toUtf8() + '>') && readReply() && m_replyCode == 250;
 }
 
-bool SmtpClient::startTransaction(
-    const QString &sender, qint64 size, const QStringList &recipients, TransactionReplies *replies)
+bool SmtpClient::startTransaction(const QString &sender, qint64 size, const QStringList &recipients,
+    TransactionReplies *replies, bool smtpUtf8)
 {
     if (!pipelining()) {
         // One command at a time, DATA included, so the message follows the same way.
-        if (!SmtpSession::startTransaction(sender, size, recipients, replies))
+        if (!SmtpSession::startTransaction(sender, size, recipients, replies, smtpUtf8))
             return false;
         if (!command("DATA") || !readReply())
             return false;
@@ -533,9 +543,9 @@ bool SmtpClient::startTransaction(
     }
     *replies = TransactionReplies();
     replies->rcpt.fill(0, recipients.size());
-    if (refuseUnsafe(sender))
+    if ((smtpUtf8 && !m_smtpUtf8) || refuseUnsafe(sender))
         return false;
-    QByteArray group = mailCommand(sender, size) + "\r\n";
+    QByteArray group = mailCommand(sender, size) + (smtpUtf8 ? " SMTPUTF8\r\n" : "\r\n");
     QList<qsizetype> given; // the recipients put on the wire; an unsafe one is left out
     for (qsizetype i = 0; i < recipients.size(); ++i) {
         if (refuseUnsafe(recipients.at(i)))

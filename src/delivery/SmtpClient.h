@@ -52,12 +52,14 @@ public:
 
     bool open() override;
     bool mailFrom(const QString &address, qint64 size) override;
+    bool offersSmtpUtf8() const override { return m_smtpUtf8; }
+    bool mailFromSmtpUtf8(const QString &address, qint64 size) override;
     bool rcptTo(const QString &address) override;
     bool sendDataLines(const QList<QByteArray> &lines, QString *error) override;
     bool sendEndOfData(QString *error) override;
     bool pipelining() const override { return m_profile.pipelining && m_pipelining; }
     bool startTransaction(const QString &sender, qint64 size, const QStringList &recipients,
-        TransactionReplies *replies) override;
+        TransactionReplies *replies, bool smtpUtf8 = false) override;
     bool sendMessageLines(const QList<QByteArray> &lines, QString *error) override;
     void close() override;
     int lastReplyCode() const override { return m_replyCode; }
@@ -137,6 +139,7 @@ private:
     bool m_extended = false;
     bool m_size = false;
     bool m_pipelining = false;
+    bool m_smtpUtf8 = false;
     bool m_authenticated = false;
     bool m_ready = false; // opened, and not lost since
     bool m_loginFailed = false;

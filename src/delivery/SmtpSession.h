@@ -46,6 +46,13 @@ public:
     virtual bool open() = 0;
     // MAIL FROM, with " SIZE=" when the server announced SIZE and size > 0.
     virtual bool mailFrom(const QString &address, qint64 size) = 0;
+    // Whether the server offered SMTPUTF8 (RFC 6531), and MAIL FROM with its parameter, for a
+    // message whose addresses are not all ASCII. A session without it never offers it.
+    virtual bool offersSmtpUtf8() const { return false; }
+    virtual bool mailFromSmtpUtf8(const QString &address, qint64 size)
+    {
+        return mailFrom(address, size);
+    }
     // RCPT TO; success only on 250.
     virtual bool rcptTo(const QString &address) = 0;
     // DATA and the dot-stuffed lines: the whole message except its end-of-data ".". Nothing
@@ -76,18 +83,19 @@ public:
     // Whether a transaction's commands go to the server as one group (RFC 2920 PIPELINING):
     // the profile asks for it and the server offers it.
     virtual bool pipelining() const { return false; }
-    // MAIL FROM, every RCPT TO and DATA, and their replies. True when the message may follow
+    // MAIL FROM (with SMTPUTF8 when `smtpUtf8`, as mailFromSmtpUtf8()), every RCPT TO and
+    // DATA, and their replies. True when the message may follow
     // (the sender and at least one address were accepted, and DATA was): then
     // sendMessageLines() and sendEndOfData() carry it. Otherwise nothing of the message goes
     // out, and isOpen() tells a lost session from refusals. Grouped when pipelining(), else
     // one command at a time. This default sends MAIL FROM and RCPT TO only, and leaves DATA
     // (its code stays 0) to sendMessageLines().
     virtual bool startTransaction(const QString &sender, qint64 size, const QStringList &recipients,
-        TransactionReplies *replies)
+        TransactionReplies *replies, bool smtpUtf8 = false)
     {
         *replies = TransactionReplies();
         replies->rcpt.fill(0, recipients.size());
-        const bool mail = mailFrom(sender, size);
+        const bool mail = smtpUtf8 ? mailFromSmtpUtf8(sender, size) : mailFrom(sender, size);
         replies->mail = lastReplyCode();
         if (!mail)
             return false;

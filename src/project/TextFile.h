@@ -9,8 +9,8 @@ namespace kolporta::project {
 enum class TextEncoding { Utf8, Windows1250 };
 
 // How the program's own text files are read and written: UTF-8 when the bytes are valid
-// UTF-8 (a BOM is skipped), Windows-1250 otherwise, so files of the Windows program open
-// correctly. A file goes back in the encoding it came in while every character fits and
+// UTF-8 (a BOM is skipped), Windows-1250 otherwise, so older files written in that code page
+// open correctly. A file goes back in the encoding it came in while every character fits and
 // while its bytes read back as the same text.
 namespace TextFile {
 

@@ -3,6 +3,9 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace kolporta::ui {
 
@@ -40,12 +43,20 @@ QString scriptedFileName()
     return state().fileNames.isEmpty() ? QString() : state().fileNames.takeFirst();
 }
 
-QString runFileDialog(QWidget *parent, const project::FileDialogRequest &request, bool save)
+QStringList runFileDialog(QWidget *parent, const project::FileDialogRequest &request,
+    QFileDialog::AcceptMode accept, QFileDialog::FileMode mode)
 {
     QFileDialog dialog(parent);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(accept);
+    dialog.setFileMode(mode);
     dialog.setNameFilters(request.nameFilters);
+    // Filters written as a caption followed by their patterns ("Všechny soubory (*.*) (*)")
+    // show the caption alone.
+    static const QRegularExpression captionThenPatterns(QStringLiteral("\\)\\s*\\([^()]*\\)$"));
+    if (!request.nameFilters.isEmpty()
+        && std::all_of(request.nameFilters.begin(), request.nameFilters.end(),
+            [](const QString &filter) { return captionThenPatterns.match(filter).hasMatch(); }))
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setDefaultSuffix(request.defaultSuffix);
     if (!request.confirmOverwrite)
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -53,9 +64,14 @@ QString runFileDialog(QWidget *parent, const project::FileDialogRequest &request
         dialog.setDirectory(request.initialFolder);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles().constFirst();
+    return dialog.selectedFiles();
+}
+
+QString firstOf(const QStringList &paths)
+{
+    return paths.isEmpty() ? QString() : paths.constFirst();
 }
 
 } // namespace
@@ -103,7 +119,17 @@ QString Prompts::openFileName(QWidget *parent, const project::FileDialogRequest 
         record(Kind::OpenFile, request.nameFilters.join(QStringLiteral(";;")), request.fileName);
         return scriptedFileName();
     }
-    return runFileDialog(parent, request, false);
+    return firstOf(
+        runFileDialog(parent, request, QFileDialog::AcceptOpen, QFileDialog::ExistingFile));
+}
+
+QStringList Prompts::openFileNames(QWidget *parent, const project::FileDialogRequest &request)
+{
+    if (state().on) {
+        record(Kind::OpenFile, request.nameFilters.join(QStringLiteral(";;")), request.fileName);
+        return scriptedFileName().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    return runFileDialog(parent, request, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles);
 }
 
 QString Prompts::saveFileName(QWidget *parent, const project::FileDialogRequest &request)
@@ -112,7 +138,7 @@ QString Prompts::saveFileName(QWidget *parent, const project::FileDialogRequest 
         record(Kind::SaveFile, request.nameFilters.join(QStringLiteral(";;")), request.fileName);
         return scriptedFileName();
     }
-    return runFileDialog(parent, request, true);
+    return firstOf(runFileDialog(parent, request, QFileDialog::AcceptSave, QFileDialog::AnyFile));
 }
 
 void Prompts::openUrl(const QUrl &url)

@@ -36,6 +36,8 @@ public:
     // The chosen path, or an empty text when the user cancelled.
     static QString openFileName(QWidget *parent, const project::FileDialogRequest &request);
     static QString saveFileName(QWidget *parent, const project::FileDialogRequest &request);
+    // Several existing files, in the dialog's order; none when the user cancelled.
+    static QStringList openFileNames(QWidget *parent, const project::FileDialogRequest &request);
     // Opens a help page, web page or mail link in the desktop's program; failures are quiet.
     static void openUrl(const QUrl &url);
 
@@ -44,6 +46,7 @@ public:
     static void script();
     static bool isScripted();
     static void setNextAnswer(project::PromptAnswer answer);
+    // openFileNames takes one such answer, its paths separated by line feeds.
     static void setNextFileName(const QString &path);
     // What was asked or shown since the last call, in order.
     static QList<Shown> takeShown();

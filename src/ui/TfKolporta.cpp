@@ -2,12 +2,17 @@
 
 #include "ui_TfKolporta.h"
 
+#include "compose/MessageAssembly.h"
 #include "delivery/SendRunHost.h"
+#include "preview/HtmlPreview.h"
 #include "project/WindowTexts.h"
 #include "settings/EditSmtpProfile.h"
 #include "settings/FirstProject.h"
 #include "settings/HomeFolder.h"
 #include "ui/ActionIcons.h"
+#include "ui/AddressListEditor.h"
+#include "ui/BodyEditor.h"
+#include "ui/EditorSetup.h"
 #include "ui/HelpPage.h"
 #include "ui/Prompts.h"
 #include "ui/TfAbout.h"
@@ -15,7 +20,6 @@
 #include "ui/TfSMTPEdit.h"
 
 #include <Qsci/qscicommandset.h>
-#include <Qsci/qscilexerhtml.h>
 #include <Qsci/qsciscintilla.h>
 
 #include <QApplication>
@@ -42,23 +46,6 @@ const QString kTitle = QStringLiteral("Kolporta");
 constexpr char kPictureIndex[] = "pictureIndex";
 
 enum EditCommand { Copy, Cut, Paste, Delete, SelectAll };
-
-QStringList editorLines(const QsciScintilla *editor)
-{
-    // An empty editor holds no line at all; otherwise every line counts, the last one too.
-    const QString text = editor->text();
-    if (text.isEmpty())
-        return {};
-    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
-    return text.split(lineEnd);
-}
-
-void setEditorLines(QsciScintilla *editor, const QStringList &lines)
-{
-    editor->setText(lines.join(QLatin1Char('\n')));
-    // A text set from code is no edit the user could undo.
-    editor->SendScintilla(QsciScintilla::SCI_EMPTYUNDOBUFFER);
-}
 
 QStringList listItems(const QListWidget *list)
 {
@@ -387,14 +374,17 @@ void TfKolporta::setUpMenus()
 
     auto *macros = new QMenu(QStringLiteral(u"Proměnné"), this);
     macros->setObjectName(QStringLiteral("mMacros"));
-    const QList<std::pair<const char *, QString>> macroEntries {
-        {"m1", QStringLiteral(u"%TO%   (Adresát)")},
-        {"m2", QStringLiteral(u"%FROM%  (Odesílatel)")},
-        {"m3", QStringLiteral(u"%SUBJECT%  (Předmět)")},
+    // Each entry's hint is the macro it inserts.
+    const QList<std::tuple<const char *, QString, QString>> macroEntries {
+        {"m1", QStringLiteral(u"%TO%   (Adresát)"), QStringLiteral("%TO%")},
+        {"m2", QStringLiteral(u"%FROM%  (Odesílatel)"), QStringLiteral("%FROM%")},
+        {"m3", QStringLiteral(u"%SUBJECT%  (Předmět)"), QStringLiteral("%SUBJECT%")},
     };
-    for (const auto &[name, text] : macroEntries) {
+    for (const auto &[name, text, hint] : macroEntries) {
         QAction *entry = macros->addAction(text);
         entry->setObjectName(QLatin1String(name));
+        entry->setToolTip(hint);
+        entry->setStatusTip(hint);
         connect(entry, &QAction::triggered, this, &TfKolporta::MacroClick);
     }
     m_popupText = popup("PopupText", {});
@@ -431,16 +421,10 @@ void TfKolporta::setUpMenus()
 
 void TfKolporta::setUpEditors()
 {
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    for (QsciScintilla *editor : {m_ui->MemoList, m_ui->memoText}) {
-        editor->setUtf8(true);
-        editor->setFont(fixed);
+    m_addresses = new AddressListEditor(m_ui->MemoList, m_ui->eSearch, this);
+    m_body = new BodyEditor(m_ui->memoText, this);
+    for (QsciScintilla *editor : {m_ui->MemoList, m_ui->memoText})
         editor->setEolMode(QsciScintilla::EolUnix);
-        editor->setMarginWidth(1, 0);
-        editor->setWrapMode(QsciScintilla::WrapNone);
-        editor->setCaretLineVisible(true);
-        editor->setCaretLineBackgroundColor(QColor(255, 255, 128));
-    }
     // The window's shortcuts come before the editors' own keys (Ctrl+D is the action "Přidat
     // přílohu", not a duplicated line), so the editors give up any key an action uses.
     const QList<QAction *> actions = findChildren<QAction *>();
@@ -461,9 +445,10 @@ void TfKolporta::setUpEditors()
             }
         }
     }
-    m_htmlLexer = new QsciLexerHTML(m_ui->memoText);
-    m_htmlLexer->setDefaultFont(fixed);
-    m_htmlLexer->setFont(fixed);
+    // A tool that replaced the list or the body marks the project as an edit would.
+    connect(m_addresses, &AddressListEditor::linesReplaced, this, &TfKolporta::memoListChange);
+    connect(m_body, &BodyEditor::bodyReplaced, this, &TfKolporta::memoTextChange);
+    connect(m_body, &BodyEditor::errorOccurred, this, &TfKolporta::showError);
 }
 
 void TfKolporta::connectControls()
@@ -680,8 +665,8 @@ void TfKolporta::pushProject()
 {
     const project::Project &p = m_document->project();
     ++m_pushing;
-    setEditorLines(m_ui->MemoList, p.addressList);
-    setEditorLines(m_ui->memoText, p.text);
+    replaceEditorLines(m_ui->MemoList, p.addressList);
+    replaceEditorLines(m_ui->memoText, p.text);
     m_ui->eSubject->setText(p.subject);
     m_ui->eFrom->setText(p.from);
     // The start of a long sender or subject is what tells it apart.
@@ -721,8 +706,8 @@ void TfKolporta::projectCleared()
 {
     const project::Project &p = m_document->project();
     ++m_pushing;
-    setEditorLines(m_ui->MemoList, p.addressList);
-    setEditorLines(m_ui->memoText, p.text);
+    replaceEditorLines(m_ui->MemoList, p.addressList);
+    replaceEditorLines(m_ui->memoText, p.text);
     setListItems(m_ui->lbAttach, p.attachments);
     setListItems(m_ui->lbFiles, p.files);
     m_ui->eSubject->setText(p.subject);
@@ -926,20 +911,133 @@ void TfKolporta::aAddSMTPExecute()
 
 void TfKolporta::aPasteExecute()
 {
-    // The standard paste of the focused control, until the editors add their own.
+    // Into an editor through its own paste (the list's reformatting, the body's HTML);
+    // otherwise the standard paste of the focused control.
     editCommand(Paste);
 }
 
-void TfKolporta::aOpenContentExecute() { }
-void TfKolporta::aAddAttExecute() { }
-void TfKolporta::aRemAttExecute() { }
-void TfKolporta::aSortAddressExecute() { }
-void TfKolporta::aSortDomExecute() { }
-void TfKolporta::aToLowerExecute() { }
-void TfKolporta::aToASCIIExecute() { }
-void TfKolporta::MacroClick() { }
-void TfKolporta::eSearchChange() { }
-void TfKolporta::PageBodyChange() { }
+void TfKolporta::aOpenContentExecute()
+{
+    project::FileDialogRequest request;
+    request.nameFilters = BodyEditor::contentFileFilters();
+    // The first time in the project dialog's folder, then where the last body came from.
+    request.initialFolder = m_contentFolder.isEmpty() ? m_document->openFolder() : m_contentFolder;
+    const QString path = Prompts::openFileName(this, request);
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!m_body->loadFile(path, &error))
+        return showError(error);
+    m_contentFolder = QFileInfo(path).absolutePath();
+}
+
+QListWidget *TfKolporta::attachmentList() const
+{
+    const QWidget *page = m_ui->pgAttach->currentWidget();
+    return page == m_ui->tsHTMLPic ? m_ui->lbAttach
+        : page == m_ui->tsAttach   ? m_ui->lbFiles
+                                   : nullptr;
+}
+
+void TfKolporta::aAddAttExecute()
+{
+    QListWidget *target = attachmentList();
+    if (!target)
+        return;
+    project::FileDialogRequest request;
+    request.nameFilters = QStringList {QStringLiteral("All files (*.*) (*)")};
+    request.initialFolder = m_document->openFolder();
+    const QStringList paths = Prompts::openFileNames(this, request);
+    if (!paths.isEmpty()) {
+        target->addItems(paths);
+        m_document->memoTextChange();
+    }
+    UpdateTabCaptions();
+    ActionListUpdate();
+}
+
+void TfKolporta::aRemAttExecute()
+{
+    QListWidget *target = attachmentList();
+    if (!target)
+        return;
+    // Removing marks nothing: selecting the item already did.
+    const QList<QListWidgetItem *> selected = target->selectedItems();
+    if (!selected.isEmpty())
+        delete target->takeItem(target->row(selected.constFirst()));
+    UpdateTabCaptions();
+    ActionListUpdate();
+}
+
+void TfKolporta::runListTool(void (AddressListEditor::*tool)())
+{
+    // A run reads the list line by line meanwhile.
+    if (isSending())
+        return;
+    ++m_pushing; // one report of the change, from the tool itself
+    (m_addresses->*tool)();
+    --m_pushing;
+}
+
+void TfKolporta::aSortAddressExecute()
+{
+    runListTool(&AddressListEditor::sortAlphabetically);
+}
+
+void TfKolporta::aSortDomExecute()
+{
+    runListTool(&AddressListEditor::sortByDomain);
+}
+
+void TfKolporta::aToLowerExecute()
+{
+    runListTool(&AddressListEditor::toLowerCase);
+}
+
+void TfKolporta::aToASCIIExecute()
+{
+    ++m_pushing;
+    m_body->removeDiacritics();
+    --m_pushing;
+}
+
+void TfKolporta::MacroClick()
+{
+    if (auto *entry = qobject_cast<QAction *>(sender()))
+        m_body->insertMacro(entry->toolTip());
+}
+
+void TfKolporta::eSearchChange()
+{
+    m_addresses->search(m_ui->eSearch->text());
+}
+
+void TfKolporta::PageBodyChange()
+{
+    if (m_ui->PageBody->currentWidget() != m_ui->tabHTML)
+        return;
+    // The web view starts only when it is first needed.
+    if (!m_preview) {
+        m_preview = new preview::HtmlPreview(m_ui->tabHTML);
+        m_preview->setObjectName(QStringLiteral("HtmlPreview"));
+        m_ui->tabHTMLLayout->addWidget(m_preview);
+    }
+    preview::PreviewContent content;
+    content.body = m_ui->memoText->text();
+    if (!m_document->projectFileName().isEmpty())
+        content.baseFolder = QFileInfo(m_document->projectFileName()).absolutePath();
+    for (int i = 0; i < addressLineCount(); ++i) {
+        const QString line = addressLine(i);
+        if (!compose::IsBlankLine(line)) {
+            content.firstAddressLine = line;
+            break;
+        }
+    }
+    content.from = m_ui->eFrom->text();
+    content.subject = m_ui->eSubject->text();
+    content.pictures = listItems(m_ui->lbAttach);
+    m_preview->showContent(content);
+}
 
 void TfKolporta::editCommand(int command)
 {
@@ -968,6 +1066,10 @@ void TfKolporta::editCommand(int command)
             case Cut:
                 return editor->cut();
             case Paste:
+                if (editor == m_ui->MemoList)
+                    return m_addresses->paste();
+                if (editor == m_ui->memoText)
+                    return m_body->paste();
                 return editor->paste();
             case Delete:
                 return editor->removeSelectedText();
@@ -990,7 +1092,7 @@ void TfKolporta::applyHtmlBox()
 {
     const bool html = m_ui->cHTMLBody->isChecked();
     m_ui->PageBody->setTabVisible(m_ui->PageBody->indexOf(m_ui->tabHTML), html);
-    m_ui->memoText->setLexer(html ? m_htmlLexer : nullptr);
+    m_body->setHtml(html);
 }
 
 void TfKolporta::cHTMLBodyClick()
@@ -1066,9 +1168,7 @@ void TfKolporta::dropEvent(QDropEvent *event)
 
 void TfKolporta::FormDropFiles(const QList<QUrl> &urls)
 {
-    QListWidget *target = m_ui->pgAttach->currentWidget() == m_ui->tsHTMLPic ? m_ui->lbAttach
-        : m_ui->pgAttach->currentWidget() == m_ui->tsAttach                  ? m_ui->lbFiles
-                                                                             : nullptr;
+    QListWidget *target = attachmentList();
     if (!target)
         return;
     for (const QUrl &url : urls) {

@@ -12,11 +12,15 @@
 #include <atomic>
 #include <memory>
 
+class QListWidget;
 class QMenu;
 class QMimeData;
 class QThread;
-class QsciLexerHTML;
 class QsciScintilla;
+
+namespace kolporta::preview {
+class HtmlPreview;
+}
 
 namespace Ui {
 class TfKolporta;
@@ -24,6 +28,8 @@ class TfKolporta;
 
 namespace kolporta::ui {
 
+class AddressListEditor;
+class BodyEditor;
 class TfInfo;
 
 // The main window: every field of the open project in its controls, the action list with
@@ -68,8 +74,7 @@ public slots:
     void aEditSMTPExecute();
     void aAddSMTPExecute();
 
-    // The body editor, the address tools and the attachment lists (filled in with the
-    // editors' classes).
+    // The body editor, the address tools and the attachment lists.
     void aPasteExecute();
     void aOpenContentExecute();
     void aAddAttExecute();
@@ -130,6 +135,9 @@ private:
     void updateWindowTitle();
 
     void editCommand(int command);
+    void runListTool(void (AddressListEditor::*tool)());
+    // The list the attachment actions and dropped files work on: none on the status page.
+    QListWidget *attachmentList() const;
     bool acceptsFileDrop(const QMimeData *mime) const;
     void sendRunFinished();
     void setBusy(bool busy);
@@ -137,7 +145,10 @@ private:
     std::unique_ptr<Ui::TfKolporta> m_ui;
     project::Document *m_document = nullptr;
     delivery::StartUp m_startUp;
-    QsciLexerHTML *m_htmlLexer = nullptr;
+    AddressListEditor *m_addresses = nullptr;
+    BodyEditor *m_body = nullptr;
+    preview::HtmlPreview *m_preview = nullptr; // made when the preview page is first shown
+    QString m_contentFolder; // where the body file dialog opens once it has been used
     QMenu *m_popupText = nullptr;
     QMenu *m_popupAddress = nullptr;
     QMenu *m_popupAttach = nullptr;

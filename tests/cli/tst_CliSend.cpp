@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -186,6 +187,7 @@ private slots:
     void exportWritesMessages();
     void exportKeepsEarlierExport();
     void exportWriteFails();
+    void spamAssassinJudgesDemo();
 };
 
 void TestCliSend::usage_data()
@@ -376,7 +378,7 @@ void TestCliSend::aiosmtpd_data()
     QTest::addColumn<QList<QStringList>>("envelopes");
     QTest::addColumn<QStringList>("toHeaders");
 
-    const QString toSender = QStringLiteral("To: =?iso-8859-1?q?Odes=EDlatel?= <from@example.cz>");
+    const QString toSender = QStringLiteral("To: =?iso-8859-1?Q?Odes=EDlatel?= <from@example.cz>");
     // Batches of 2 over five addresses (the blank and "*" lines count for nothing).
     QTest::newRow("bcc batches") << true
                                  << QList<QStringList> {{QStringLiteral("a@x.cz"),
@@ -950,6 +952,44 @@ void TestCliSend::exportWriteFails()
     QVERIFY(r.err.contains("Chyba: Chyba při odesílání: "));
     QCOMPARE(test::readBytes(out + QStringLiteral("/00001.rcpt")), QByteArray("a@x.cz\r\n"));
     QCOMPARE(test::readBytes(out + QStringLiteral("/00003.rcpt")), QByteArray("c@x.cz\r\n"));
+}
+
+// SpamAssassin, local tests only, as a judge of the demo project's message: no rule that marks
+// a broken structure fires (an empty or missing text part, no To, no Message-ID, no Date).
+void TestCliSend::spamAssassinJudgesDemo()
+{
+    const QString spamassassin = QStandardPaths::findExecutable(QStringLiteral("spamassassin"));
+    if (spamassassin.isEmpty())
+        QSKIP("spamassassin is not installed (scripts/install-deps installs it)");
+    const QString home = newHome();
+    QProcess cli;
+    // The project names its files relative to the repository.
+    cli.setWorkingDirectory(QStringLiteral(KOLPORTA_TEST_DATA "/../.."));
+    cli.start(kCli,
+        {QStringLiteral("--home"), home, QStringLiteral("export"),
+            QStringLiteral("examples/demo.kpj"), QStringLiteral("--to"),
+            home + QStringLiteral("/out")});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+
+    QProcess judge;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home); // its user preferences go there
+    judge.setProcessEnvironment(env);
+    judge.setStandardInputFile(home + QStringLiteral("/out/00001.eml"));
+    judge.start(spamassassin, {QStringLiteral("-L"), QStringLiteral("-t")});
+    QVERIFY(judge.waitForFinished(120000));
+    const QString report = QString::fromUtf8(judge.readAllStandardOutput());
+    QVERIFY2(report.contains(QStringLiteral("Content analysis details")), qPrintable(report));
+    static const QRegularExpression rule(QStringLiteral("^\\s*-?\\d+\\.\\d+\\s+([A-Z0-9_]+)\\s"),
+        QRegularExpression::MultilineOption);
+    QStringList fired;
+    for (const QRegularExpressionMatch &m : rule.globalMatch(report))
+        fired.append(m.captured(1));
+    for (const char *name : {"MPART_ALT_DIFF", "MIME_HTML_ONLY", "MIME_HTML_MOSTLY",
+             "MISSING_HEADERS", "MISSING_MID", "MISSING_DATE", "HTML_MIME_NO_HTML_TAG"})
+        QVERIFY2(!fired.contains(QLatin1String(name)), qPrintable(fired.join(u' ')));
+    QVERIFY2(fired.contains(QStringLiteral("HTML_MESSAGE")), qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TestCliSend)

@@ -3,6 +3,7 @@
 // worked example through the SMTP client and a real aiosmtpd, the SMTP client against a
 // server that fails at every stage, and a real server restarted in the middle of a run.
 
+#include "../compose/MailStructure.h"
 #include "AiosmtpdServer.h"
 #include "FakeSmtpServer.h"
 #include "SendRunFixtures.h"
@@ -14,6 +15,7 @@
 #include "settings/HomeFolder.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace kolporta;
@@ -21,6 +23,7 @@ using namespace kolporta::delivery;
 using kolporta::test::AiosmtpdServer;
 using kolporta::test::FakeSmtpServer;
 using kolporta::test::RecordingHost;
+using kolporta::test::ScriptedSession;
 
 namespace {
 
@@ -58,6 +61,10 @@ private slots:
     void faultMatrix();
     void restartedServer_data();
     void restartedServer();
+    void envelope_data();
+    void envelope();
+    void picturesResolve_data();
+    void picturesResolve();
 };
 
 void TestSendRunRoutes::mailProgram_data()
@@ -77,18 +84,21 @@ void TestSendRunRoutes::mailProgram_data()
     const QString a = QStringLiteral("a@x.cz"), b = QStringLiteral("b@x.cz"),
                   c = QStringLiteral("c@x.cz"), d = QStringLiteral("d@x.cz");
     const QStringList abcde {a, b, c, d, QStringLiteral("e@x.cz")};
+    const QString bccOnly = QStringLiteral("To: undisclosed-recipients:;|");
 
     QTest::newRow("bcc: cancel pressed on line 2 is seen before line 3; {c} still handed over")
         << true << 1 << abcde << 2 << QStringList {bccHead, a, b, handed, c, cancelled, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz, b@x.cz"), QStringLiteral("Bcc: c@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz, b@x.cz"),
+               bccOnly + QStringLiteral("Bcc: c@x.cz")};
     QTest::newRow("bcc: cancel on the first line")
         << true << 1 << abcde << 0 << QStringList {bccHead, a, cancelled, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz")};
     QTest::newRow("bcc: a batch of skipped lines is not handed over")
         << true << 1
         << QStringList {a, QStringLiteral(" "), QStringLiteral("*"), QStringLiteral("\t"), b} << -1
         << QStringList {bccHead, a, handed, b, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz"), QStringLiteral("Bcc: b@x.cz")};
+        << QStringList {
+               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
     QTest::newRow("one by one: cancel pressed on line 1 is seen before line 2")
         << false << 1 << abcde << 1 << QStringList {oneHead, a, b, cancelled, end}
         << QStringList {QStringLiteral("To: a@x.cz"), QStringLiteral("To: b@x.cz")};
@@ -101,6 +111,18 @@ void TestSendRunRoutes::mailProgram_data()
                QStringLiteral("  "), d}
         << -1 << QStringList {oneHead, QStringLiteral(" *c@x.cz"), d, end}
         << QStringList {QStringLiteral("To: *c@x.cz"), QStringLiteral("To: d@x.cz")};
+    // A mail program is not known to take SMTPUTF8: such an address is refused here, and the
+    // run goes on.
+    const QString jiri = QStringLiteral(u"jiří@x.cz");
+    const QString refused = QStringLiteral(u"!!! jiří@x.cz  Chyba - adresa odmítnuta serverem");
+    QTest::newRow("bcc: a non-ASCII local part is left out")
+        << true << 1 << QStringList {a, jiri, b} << -1
+        << QStringList {bccHead, a, refused, handed, b, handed, end}
+        << QStringList {
+               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+    QTest::newRow("one by one: a non-ASCII local part is not handed over")
+        << false << 1 << QStringList {jiri, a} << -1 << QStringList {oneHead, refused, a, end}
+        << QStringList {QStringLiteral("To: a@x.cz")};
     QTest::newRow("a route past the program list ends the run")
         << false << 2 << abcde << -1 << QStringList {QStringLiteral("!!! Index is out ot range")}
         << QStringList();
@@ -430,6 +452,151 @@ void TestSendRunRoutes::restartedServer()
     QCOMPARE(got, envelopes);
     for (const QString &line : std::as_const(host.logLines))
         QVERIFY2(!line.startsWith(QLatin1String("!!! ")), qPrintable(line));
+}
+
+// The envelope and the address headers against a real server, with and without SMTPUTF8: an
+// "addr (Name)" line gives addr, a domain that is not ASCII goes in IDNA form, and a local part
+// that is not ASCII goes only with SMTPUTF8, or is refused here without a word to the server.
+void TestSendRunRoutes::envelope_data()
+{
+    QTest::addColumn<bool>("smtpUtf8"); // the server offers it
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("log"); // between the route's first and last line
+    // Per message: MAIL FROM|RCPT TO, ...|SMTPUTF8 or -|From header|To header
+    QTest::addColumn<QStringList>("messages");
+
+    const QString jiri = QStringLiteral(u"Jiří <jiří@example.cz>");
+    const QString refused
+        = QStringLiteral(u"!!! Jiří <jiří@example.cz>  Chyba - adresa odmítnuta serverem");
+    const QString marie = QStringLiteral(u"marie@example.cz (Marie Dvořáková)");
+    const QString idn = QStringLiteral(u"jan@příklad.cz");
+    const QString from = QStringLiteral("From: \"Kolporta Demo\" <demo@example.cz>");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    QTest::newRow("one by one, server without SMTPUTF8")
+        << false << false << QStringList {marie, jiri, idn} << QStringList {marie, refused, idn}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+                   + QStringLiteral("|To: marie@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("one by one, server with SMTPUTF8")
+        << true << false << QStringList {jiri, idn} << QStringList {jiri, idn}
+        << QStringList {QStringLiteral(u"demo@example.cz|jiří@example.cz|SMTPUTF8|") + from
+                   + QStringLiteral(u"|To: jiří@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("bcc, server without SMTPUTF8")
+        << false << true << QStringList {jiri, marie} << QStringList {refused, marie, sent}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+    QTest::newRow("bcc, server with SMTPUTF8")
+        << true << true << QStringList {jiri, marie} << QStringList {jiri, marie, sent}
+        << QStringList {
+               QStringLiteral(u"demo@example.cz|jiří@example.cz,marie@example.cz|SMTPUTF8|") + from
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+}
+
+void TestSendRunRoutes::envelope()
+{
+    QFETCH(bool, smtpUtf8);
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, messages);
+
+    AiosmtpdServer::Options options;
+    options.smtpUtf8 = smtpUtf8;
+    AiosmtpdServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[t]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.lines = lines;
+    host.from = QStringLiteral("demo@example.cz (Kolporta Demo)");
+    host.profile = QStringLiteral("t");
+    SendRun run(&host);
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.body = QStringLiteral("Dobrý den");
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines.mid(1, host.logLines.size() - 2), log);
+
+    QVERIFY(server.waitForMessages(int(messages.size())));
+    QStringList got;
+    for (const AiosmtpdServer::Message &m : server.messages()) {
+        QStringList headers;
+        for (const QByteArray &line : m.data.left(m.data.indexOf("\r\n\r\n")).split('\n')) {
+            if (line.startsWith("From: ") || line.startsWith("To: "))
+                headers.append(QString::fromUtf8(line.trimmed()));
+        }
+        got.append(m.mailFrom + u'|' + m.rcptTo.join(u',') + u'|'
+            + (m.mailOptions.contains(QStringLiteral("SMTPUTF8")) ? QStringLiteral("SMTPUTF8")
+                                                                  : QStringLiteral("-"))
+            + u'|' + headers.join(u'|'));
+    }
+    QCOMPARE(got, messages);
+}
+
+// The body prepared once per run and the messages built later agree on the pictures'
+// Content-IDs, on both routes, and the attachment travels beside them.
+void TestSendRunRoutes::picturesResolve_data()
+{
+    QTest::addColumn<int>("route");
+    QTest::newRow("SMTP") << 0;
+    QTest::newRow("mail program") << 1;
+}
+
+void TestSendRunRoutes::picturesResolve()
+{
+    QFETCH(int, route);
+    const QString dir = test::homePath() + QStringLiteral("/pictures-%1").arg(route);
+    QDir().mkpath(dir + QStringLiteral(u"/obrázky"));
+    test::writeBytes(dir + QStringLiteral(u"/obrázky/logo 1.png"), "\x89PNG\r\n");
+    test::writeBytes(dir + QStringLiteral(u"/ceník.txt"), "cena");
+    const QString spool = dir + QStringLiteral("/handed");
+    QDir().mkpath(spool);
+    qputenv("RUN_MAIL_DIR", QFile::encodeName(spool));
+
+    MailObject mail({MailProgram {QStringLiteral("Rec"), kRecorder, true}});
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral(u"Jana Nováková <jana@example.cz>")};
+    SendRun run(&host);
+    run.setMailObject(&mail);
+    QStringList transcript;
+    ScriptedSession::sharedMessages().clear();
+    run.setSessionFactory([&](const settings::SmtpProfile &) {
+        return std::make_unique<ScriptedSession>(ScriptedSession::Script(), &transcript);
+    });
+    SendRunSettings settings;
+    settings.route = route;
+    settings.htmlBody = true;
+    settings.body = QStringLiteral(u"<p>Dobrý den, %TO%</p><img alt=\"Logo\" "
+                                   u"src=\"obrázky\\logo 1.png\">");
+    settings.pictures = {dir + QStringLiteral(u"/obrázky/logo 1.png")};
+    settings.files = {dir + QStringLiteral(u"/ceník.txt")};
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+
+    const QByteArray message = route == 0
+        ? ScriptedSession::sharedMessages().value(0).join("\r\n") + "\r\n"
+        : test::readBytes(spool + QStringLiteral("/1.eml"));
+    const QStringList facts
+        = test::mailFacts(message, {QStringLiteral("part "), QStringLiteral("text ")});
+    static const QRegularExpression cid(QStringLiteral("src=\\\\?\"cid:([^\"\\\\]+)"));
+    const QRegularExpressionMatch reference = cid.match(facts.join(u'\n'));
+    QVERIFY2(reference.hasMatch(), qPrintable(facts.join(u'\n')));
+    const QString id = reference.captured(1);
+    QVERIFY2(facts.filter(QStringLiteral("cid=<") + id + u'>').size() == 1,
+        qPrintable(facts.join(u'\n')));
+    QVERIFY2(facts.filter(QStringLiteral(u"filename=ceník.txt")).size() == 1,
+        qPrintable(facts.join(u'\n')));
+    // The plain-text part, with the macro filled in.
+    QVERIFY2(
+        facts.filter(QStringLiteral(u"Dobrý den, Jana Nováková <jana@example.cz>")).size() == 1,
+        qPrintable(facts.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestSendRunRoutes)

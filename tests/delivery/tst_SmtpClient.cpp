@@ -42,7 +42,8 @@ void script(FakeSmtpServer &server, const QByteArrayList &replies)
 }
 
 // Runs "open", "mail:<address>:<size>", "rcpt:<address>", "data", "close",
-// "txn:<sender>:<size>:<address>,<address>..." (startTransaction) and "body" (the message
+// "txn:<sender>:<size>:<address>,<address>..." (startTransaction; "txn8" with SMTPUTF8) and
+// "body" (the message
 // after it) in order and returns each operation's result as "1" or "0"; "txn" adds its reply
 // codes, "[mail rcpt... data]".
 QByteArray run(SmtpClient &client, const QByteArrayList &steps,
@@ -63,13 +64,13 @@ QByteArray run(SmtpClient &client, const QByteArrayList &steps,
             ok = client.sendData(lines, &error);
             if (!error.isEmpty())
                 qWarning("sendData raised: %s", qPrintable(error));
-        } else if (parts[0] == "txn") {
+        } else if (parts[0] == "txn" || parts[0] == "txn8") {
             QStringList recipients;
             for (const QByteArray &r : parts[3].split(','))
                 recipients.append(QString::fromUtf8(r));
             TransactionReplies replies;
-            ok = client.startTransaction(
-                QString::fromUtf8(parts[1]), parts[2].toLongLong(), recipients, &replies);
+            ok = client.startTransaction(QString::fromUtf8(parts[1]), parts[2].toLongLong(),
+                recipients, &replies, parts[0] == "txn8");
             QByteArrayList codes {QByteArray::number(replies.mail)};
             for (const int code : std::as_const(replies.rcpt))
                 codes.append(QByteArray::number(code));
@@ -222,6 +223,15 @@ private slots:
             << QByteArrayList {pipe, ".=552 too big"} << q("") << q("")
             << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "body"}
             << QByteArray("11[250 250 250 354]0") << QByteArrayList {"EHLO %H", group};
+        QTest::newRow("pipelined with SMTPUTF8; nothing sent where it is not offered")
+            << QByteArrayList {"EHLO=250-fake\r\n250-SMTPUTF8\r\n250 PIPELINING",
+                   "EHLO=250-fake\r\n250 PIPELINING"}
+            << q("") << q("")
+            << QByteArrayList {"open", "txn8:ž@b.cz:0:c@d.cz", "body", "close", "open",
+                   "txn8:ž@b.cz:0:c@d.cz"}
+            << QByteArray("11[250 250 354]1110[0 0 0]")
+            << QByteArrayList {"EHLO %H", "MAIL FROM:<ž@b.cz> SMTPUTF8 | RCPT TO:<c@d.cz> | DATA",
+                   "QUIT", "EHLO %H"};
         QTest::newRow("no PIPELINING offered: one command at a time")
             << QByteArrayList {"RCPT=550 no"} << q("") << q("")
             << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "body"}

@@ -45,6 +45,8 @@ bool AiosmtpdServer::start(QString *error)
     }
     if (m_options.sizeLimit >= 0)
         args << QStringLiteral("--size-limit") << QString::number(m_options.sizeLimit);
+    if (m_options.smtpUtf8)
+        args << QStringLiteral("--smtputf8");
     if (m_options.tls != Tls::None) {
         args << QStringLiteral("--tls")
              << (m_options.tls == Tls::StartTls ? QStringLiteral("starttls")

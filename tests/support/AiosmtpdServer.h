@@ -27,6 +27,7 @@ public:
         QString keyFile;
         QString hostName = QStringLiteral("aiosmtpd.test"); // the name in its greeting
         qint64 sizeLimit = -1; // the SIZE it announces and enforces; -1: aiosmtpd's default
+        bool smtpUtf8 = false; // offer SMTPUTF8 (RFC 6531)
     };
 
     // A message as the server stored it.

@@ -54,6 +54,7 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--size-limit", type=int, help="the SIZE announced and enforced")
+    p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
     a = p.parse_args()
 
     context = None
@@ -70,7 +71,7 @@ def main():
     spool = Spool(a.spool)
 
     def factory():
-        kwargs = dict(hostname=a.hostname, timeout=30)
+        kwargs = dict(hostname=a.hostname, timeout=30, enable_SMTPUTF8=a.smtputf8)
         if a.size_limit is not None:
             kwargs["data_size_limit"] = a.size_limit
         if a.user is not None:

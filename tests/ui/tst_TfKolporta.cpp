@@ -7,6 +7,7 @@
 #include "FakeSmtpServer.h"
 #include "TestSupport.h"
 
+#include "preview/HtmlPreview.h"
 #include "project/ProjectFile.h"
 #include "settings/HomeFolder.h"
 #include "ui/HelpPage.h"
@@ -16,6 +17,7 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QMimeData>
@@ -113,6 +115,8 @@ private slots:
     void addProfile();
     void shortcutsInEditors_data();
     void shortcutsInEditors();
+    void editorTools_data();
+    void editorTools();
     void sendRun();
     void silentServer();
 
@@ -622,6 +626,69 @@ void TestTfKolporta::shortcutsInEditors()
     QTest::keySequence(target, key);
     QCOMPARE(triggered.size(), 1);
     QCOMPARE(target->text(), QString());
+}
+
+// The tools of the editors, reached through the window's actions and controls: the list,
+// its selection, the body, the number of pictures, and "*" when the project is modified.
+void TestTfKolporta::editorTools_data()
+{
+    QTest::addColumn<Step>("step");
+    QTest::addColumn<QString>("state");
+
+    auto trigger
+        = [](const char *name) { return [name](TfKolporta &w) { action(w, name)->trigger(); }; };
+    QTest::newRow("sort") << Step(trigger("aSortAddress"))
+                          << QStringLiteral(u"A@x.cz\nb@y.cz |  | Příliš žluťoučký | 0 *");
+    QTest::newRow("remove diacritics") << Step(
+        trigger("aToASCII")) << QStringLiteral(u"b@y.cz\nA@x.cz |  | Prilis zlutoucky | 0 *");
+    QTest::newRow("paste into the list") << Step([](TfKolporta &w) {
+        QGuiApplication::clipboard()->setText(QStringLiteral("c@z.cz; 'd'@z.cz"));
+        child<QsciScintilla>(w, "MemoList")->setFocus();
+        action(w, "aPaste")->trigger();
+    }) << QStringLiteral(u"c@z.cz\nd@z.cz\nb@y.cz\nA@x.cz |  | Příliš žluťoučký | 0 *");
+    QTest::newRow("macro") << Step([](TfKolporta &w) {
+        child<QsciScintilla>(w, "memoText")->setCursorPosition(0, 7);
+        action(w, "m1")->trigger();
+    }) << QStringLiteral(u"b@y.cz\nA@x.cz |  | Příliš %TO%žluťoučký | 0 *");
+    QTest::newRow("quick search") << Step([](TfKolporta &w) {
+        QTest::keyClicks(child<QLineEdit>(w, "eSearch"), QStringLiteral("X.C"));
+    }) << QStringLiteral(u"b@y.cz\nA@x.cz | x.c | Příliš žluťoučký | 0");
+    QTest::newRow("body from a file") << Step([](TfKolporta &w) {
+        const QString file = w.document().openFolder() + QStringLiteral("/body.htm");
+        test::writeBytes(file, "<p>\x9Elu\x9D</p>\r\n");
+        Prompts::setNextFileName(file);
+        action(w, "aOpenContent")->trigger();
+    }) << QStringLiteral(u"b@y.cz\nA@x.cz |  | <p>žluť</p> | 0 *");
+    QTest::newRow("two pictures added, one removed") << Step([](TfKolporta &w) {
+        Prompts::setNextFileName(QStringLiteral("/p/a.png\n/p/b.png"));
+        action(w, "aAddAtt")->trigger();
+        child<QListWidget>(w, "lbAttach")->setCurrentRow(0);
+        action(w, "aRemAtt")->trigger();
+    }) << QStringLiteral(u"b@y.cz\nA@x.cz |  | Příliš žluťoučký | 1 *");
+}
+
+void TestTfKolporta::editorTools()
+{
+    QFETCH(Step, step);
+    project::Project p;
+    p.addressList = QStringList {QStringLiteral("b@y.cz"), QStringLiteral("A@x.cz")};
+    p.text = QStringList {QStringLiteral(u"Příliš žluťoučký")};
+    p.htmlBody = true;
+    QString error;
+    QVERIFY(project::SaveProject(path(QStringLiteral("t.kpj")), p, &error));
+    TfKolporta w({path(QStringLiteral("t.kpj"))});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    step(w);
+    auto *list = child<QsciScintilla>(w, "MemoList");
+    QTEST(QStringLiteral("%1 | %2 | %3 | %4%5")
+              .arg(list->text(), list->selectedText(), child<QsciScintilla>(w, "memoText")->text())
+              .arg(child<QListWidget>(w, "lbAttach")->count())
+              .arg(w.document().isModified() ? QStringLiteral(" *") : QString()),
+        "state");
+    QVERIFY(!list->isUndoAvailable() || !QByteArray(QTest::currentDataTag()).startsWith("sort"));
+    // The web view is made only when the preview page is shown.
+    QVERIFY(!w.findChild<preview::HtmlPreview *>());
 }
 
 void TestTfKolporta::sendRun()
