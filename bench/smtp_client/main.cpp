@@ -1,6 +1,13 @@
 // Sends many messages through SmtpClient to a local sink server and prints messages per
-// second, next to msmtp (one process per message, as a mail program is used) against the
-// same sink.
+// second, one command at a time and pipelined (RFC 2920), next to msmtp (one process per
+// message, as a mail program is used) against the same sink.
+//
+//   bench_smtp_client [--messages N] [--size BYTES] [--rcpts N] [--reconnect N] [--msmtp N]
+//                     [--delay MS]
+//
+// --delay puts a delay line of MS milliseconds each way between the client and the sink, so
+// the figures show what a server 2 x MS away costs.
+#include "../support/DelayLine.h"
 #include "delivery/SmtpClient.h"
 
 #include <QCoreApplication>
@@ -13,12 +20,14 @@
 #include <atomic>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 using kolporta::delivery::SmtpClient;
+using kolporta::delivery::TransactionReplies;
 using kolporta::settings::SmtpProfile;
 
 namespace {
@@ -67,6 +76,10 @@ private:
 
     void serve(int fd)
     {
+        // Replies to a pipelined group go one by one; Nagle's algorithm would hold each back
+        // until the one before is acknowledged.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         say(fd, "220 sink ESMTP\r\n");
         std::string line;
         bool data = false;
@@ -102,7 +115,7 @@ private:
                 const std::string verb = line.substr(0, 4);
                 line.clear();
                 if (verb == "EHLO" || verb == "ehlo")
-                    say(fd, "250-sink\r\n250 SIZE 1000000000\r\n");
+                    say(fd, "250-sink\r\n250-PIPELINING\r\n250 SIZE 1000000000\r\n");
                 else if (verb == "DATA" || verb == "data") {
                     say(fd, "354 Go ahead\r\n");
                     data = true;
@@ -148,32 +161,57 @@ int main(int argc, char **argv)
     const int size = option("--size", 10000);
     const int perConnection = option("--reconnect", 500);
     const int msmtpCount = option("--msmtp", 200);
+    const int rcpts = qMax(1, option("--rcpts", 1));
+    const int delayMs = option("--delay", 0);
     QTextStream out(stdout);
 
     Sink sink;
+    kolporta::bench::DelayLine delayLine(sink.port(), delayMs);
+    if (delayMs > 0 && !delayLine.start()) {
+        out << "cannot start the delay line" << Qt::endl;
+        return 1;
+    }
+    const quint16 port = delayMs > 0 ? delayLine.port() : sink.port();
+    if (delayMs > 0)
+        out << "through a delay line of " << delayMs << " ms each way" << Qt::endl;
     SmtpProfile profile;
     profile.server = QStringLiteral("127.0.0.1");
-    profile.port = QString::number(sink.port());
+    profile.port = QString::number(port);
+    QStringList recipients;
+    for (int i = 0; i < rcpts; ++i)
+        recipients.append(QStringLiteral("to%1@test.cz").arg(i));
     const QList<QByteArray> lines = message(size);
     qint64 bytes = 0;
     for (const QByteArray &l : lines)
         bytes += l.size() + 2;
 
-    {
-        SmtpClient client(profile);
+    for (const bool pipelined : {false, true}) {
+        SmtpProfile p = profile;
+        p.pipelining = pipelined;
+        SmtpClient client(p);
         QElapsedTimer t;
         t.start();
-        bool ok = client.open();
+        bool ok = client.open() && client.pipelining() == pipelined;
         for (int i = 0; ok && i < count; ++i) {
             QString error;
-            ok = client.mailFrom(QStringLiteral("bench@test.cz"), bytes)
-                && client.rcptTo(QStringLiteral("to@test.cz")) && client.sendData(lines, &error);
+            if (pipelined) {
+                TransactionReplies replies;
+                ok = client.startTransaction(
+                         QStringLiteral("bench@test.cz"), bytes, recipients, &replies)
+                    && client.sendMessageLines(lines, &error) && client.sendEndOfData(&error);
+                continue;
+            }
+            ok = client.mailFrom(QStringLiteral("bench@test.cz"), bytes);
+            for (const QString &r : std::as_const(recipients))
+                ok = ok && client.rcptTo(r);
+            ok = ok && client.sendData(lines, &error);
         }
         client.close();
         const double s = t.nsecsElapsed() / 1e9;
-        out << "SmtpClient, one session: " << count << " messages of " << bytes << " bytes in " << s
-            << " s: " << count / s << " msg/s, " << count * bytes / s / 1e6 << " MB/s"
-            << (ok ? "" : " (FAILED)") << Qt::endl;
+        out << "SmtpClient, one session, " << (pipelined ? "pipelined" : "lock-step") << ": "
+            << count << " messages of " << bytes << " bytes to " << rcpts << " recipients in " << s
+            << " s: " << count / s << " msg/s, " << count * rcpts / s << " rcpt/s, "
+            << count * bytes / s / 1e6 << " MB/s" << (ok ? "" : " (FAILED)") << Qt::endl;
     }
     {
         SmtpClient client(profile);
@@ -206,9 +244,9 @@ int main(int argc, char **argv)
         QProcess p;
         p.start(msmtp,
             {QStringLiteral("--file=/dev/null"), QStringLiteral("--host=127.0.0.1"),
-                QStringLiteral("--port=") + QString::number(sink.port()),
-                QStringLiteral("--auth=off"), QStringLiteral("--tls=off"),
-                QStringLiteral("--from=bench@test.cz"), QStringLiteral("to@test.cz")});
+                QStringLiteral("--port=") + QString::number(port), QStringLiteral("--auth=off"),
+                QStringLiteral("--tls=off"), QStringLiteral("--from=bench@test.cz"),
+                QStringLiteral("to@test.cz")});
         p.write(raw);
         p.closeWriteChannel();
         p.waitForFinished();

@@ -204,6 +204,7 @@ bool SmtpClient::open()
     m_capabilities.clear();
     m_extended = false;
     m_size = false;
+    m_pipelining = false;
     m_smtpUtf8 = false;
     m_authenticated = false;
     m_loginFailed = false;
@@ -267,10 +268,14 @@ bool SmtpClient::open()
             return broken();
         }
     }
+    // Read from the last EHLO, so with STARTTLS only what the server said inside TLS counts.
     for (const QByteArray &cap : std::as_const(m_capabilities)) {
-        if (cap.toUpper().startsWith("SIZE"))
+        const QByteArray upper = cap.trimmed().toUpper();
+        if (upper.startsWith("SIZE"))
             m_size = true;
-        if (cap.trimmed().toUpper() == "SMTPUTF8")
+        if (upper == "PIPELINING")
+            m_pipelining = true;
+        if (upper == "SMTPUTF8")
             m_smtpUtf8 = true;
     }
     m_ready = true;
@@ -495,24 +500,26 @@ bool SmtpClient::refuseUnsafe(const QString &address)
     return false;
 }
 
+QByteArray SmtpClient::mailCommand(const QString &address, qint64 size) const
+{
+    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
+    if (m_size && size > 0)
+        line += " SIZE=" + QByteArray::number(size);
+    return line;
+}
+
 bool SmtpClient::mailFrom(const QString &address, qint64 size)
 {
     if (refuseUnsafe(address))
         return false;
-    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
-    if (m_size && size > 0)
-        line += " SIZE=" + QByteArray::number(size);
-    return command(line) && readReply() && m_replyCode == 250;
+    return command(mailCommand(address, size)) && readReply() && m_replyCode == 250;
 }
 
 bool SmtpClient::mailFromSmtpUtf8(const QString &address, qint64 size)
 {
     if (!m_smtpUtf8 || refuseUnsafe(address))
         return false;
-    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
-    if (m_size && size > 0)
-        line += " SIZE=" + QByteArray::number(size);
-    return command(line + " SMTPUTF8") && readReply() && m_replyCode == 250;
+    return command(mailCommand(address, size) + " SMTPUTF8") && readReply() && m_replyCode == 250;
 }
 
 bool SmtpClient::rcptTo(const QString &address)
@@ -522,12 +529,72 @@ bool SmtpClient::rcptTo(const QString &address)
     return command("RCPT TO:<" + address.toUtf8() + '>') && readReply() && m_replyCode == 250;
 }
 
+bool SmtpClient::startTransaction(const QString &sender, qint64 size, const QStringList &recipients,
+    TransactionReplies *replies, bool smtpUtf8)
+{
+    if (!pipelining()) {
+        // One command at a time, DATA included, so the message follows the same way.
+        if (!SmtpSession::startTransaction(sender, size, recipients, replies, smtpUtf8))
+            return false;
+        if (!command("DATA") || !readReply())
+            return false;
+        replies->data = m_replyCode;
+        return m_replyCode == 354;
+    }
+    *replies = TransactionReplies();
+    replies->rcpt.fill(0, recipients.size());
+    if ((smtpUtf8 && !m_smtpUtf8) || refuseUnsafe(sender))
+        return false;
+    QByteArray group = mailCommand(sender, size) + (smtpUtf8 ? " SMTPUTF8\r\n" : "\r\n");
+    QList<qsizetype> given; // the recipients put on the wire; an unsafe one is left out
+    for (qsizetype i = 0; i < recipients.size(); ++i) {
+        if (refuseUnsafe(recipients.at(i)))
+            continue;
+        group += "RCPT TO:<" + recipients.at(i).toUtf8() + ">\r\n";
+        given.append(i);
+    }
+    // DATA ends the group (RFC 2920): the message itself waits for its 354.
+    group += "DATA\r\n";
+    if (!writeBytes(group))
+        return false;
+    // The replies come in the order of the commands. A lost session (or 421) leaves the
+    // codes not yet read at 0.
+    if (!readReply())
+        return false;
+    replies->mail = m_replyCode;
+    for (const qsizetype i : std::as_const(given)) {
+        if (!readReply())
+            return false;
+        replies->rcpt[i] = m_replyCode;
+    }
+    if (!readReply())
+        return false;
+    replies->data = m_replyCode;
+    if (m_replyCode != 354)
+        return false;
+    if (replies->anyAccepted())
+        return true;
+    // RFC 2920: DATA may be accepted though the sender or every address was refused. The
+    // message must not follow; a lone "." ends the data stage, and with no recipient the
+    // server has no one to deliver to.
+    if (writeBytes(".\r\n"))
+        readReply();
+    return false;
+}
+
 bool SmtpClient::sendDataLines(const QList<QByteArray> &lines, QString *error)
 {
     if (error)
         error->clear();
     if (!command("DATA") || !readReply() || m_replyCode != 354)
         return false;
+    return sendMessageLines(lines, error);
+}
+
+bool SmtpClient::sendMessageLines(const QList<QByteArray> &lines, QString *error)
+{
+    if (error)
+        error->clear();
     QByteArray chunk;
     chunk.reserve(ChunkSize + 1024);
     for (const QByteArray &line : lines) {

@@ -3,10 +3,31 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 namespace kolporta::delivery {
+
+// The reply codes of one transaction's commands, in order: MAIL FROM, each RCPT TO, DATA.
+// A code is 0 when no reply came for it (the session was lost first, or the command was not
+// sent at all).
+struct TransactionReplies
+{
+    int mail = 0;
+    QList<int> rcpt;
+    int data = 0;
+
+    bool senderAccepted() const { return mail == 250; }
+    bool accepted(qsizetype i) const { return senderAccepted() && rcpt.value(i) == 250; }
+    bool anyAccepted() const
+    {
+        for (qsizetype i = 0; i < rcpt.size(); ++i)
+            if (accepted(i))
+                return true;
+        return false;
+    }
+};
 
 // The SMTP operations the send run uses. SmtpClient speaks them over a socket; a dry run and
 // the tests put their own in its place.
@@ -58,6 +79,38 @@ public:
     // soon). A session that waits for the server checks it while it waits, and abandons the
     // wait soon after it is set, as if the connection had been lost.
     virtual void setCancelCheck(std::function<bool()> cancelled) { Q_UNUSED(cancelled) }
+
+    // Whether a transaction's commands go to the server as one group (RFC 2920 PIPELINING):
+    // the profile asks for it and the server offers it.
+    virtual bool pipelining() const { return false; }
+    // MAIL FROM (with SMTPUTF8 when `smtpUtf8`, as mailFromSmtpUtf8()), every RCPT TO and
+    // DATA, and their replies. True when the message may follow
+    // (the sender and at least one address were accepted, and DATA was): then
+    // sendMessageLines() and sendEndOfData() carry it. Otherwise nothing of the message goes
+    // out, and isOpen() tells a lost session from refusals. Grouped when pipelining(), else
+    // one command at a time. This default sends MAIL FROM and RCPT TO only, and leaves DATA
+    // (its code stays 0) to sendMessageLines().
+    virtual bool startTransaction(const QString &sender, qint64 size, const QStringList &recipients,
+        TransactionReplies *replies, bool smtpUtf8 = false)
+    {
+        *replies = TransactionReplies();
+        replies->rcpt.fill(0, recipients.size());
+        const bool mail = smtpUtf8 ? mailFromSmtpUtf8(sender, size) : mailFrom(sender, size);
+        replies->mail = lastReplyCode();
+        if (!mail)
+            return false;
+        for (qsizetype i = 0; i < recipients.size() && isOpen(); ++i) {
+            rcptTo(recipients.at(i));
+            replies->rcpt[i] = lastReplyCode();
+        }
+        return isOpen() && replies->anyAccepted();
+    }
+    // After startTransaction() succeeded: the message's dot-stuffed lines, without the
+    // end-of-data "."; the same failures as sendDataLines().
+    virtual bool sendMessageLines(const QList<QByteArray> &lines, QString *error)
+    {
+        return sendDataLines(lines, error);
+    }
 
     // DATA, the lines and the "." in one go, for callers that need no step in between.
     bool sendData(const QList<QByteArray> &lines, QString *error)

@@ -5,7 +5,50 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <limits>
+
 namespace kolporta::settings {
+
+namespace {
+
+// The file is edited by hand, so a key that cannot be read keeps the setting that changes
+// nothing: off, one connection, no limit.
+bool flagValue(const QString &text)
+{
+    const QString t = text.trimmed().toLower();
+    return t == QLatin1String("1") || t == QLatin1String("yes") || t == QLatin1String("true")
+        || t == QLatin1String("on");
+}
+
+int numberValue(const QString &text, int fallback, int low, int high)
+{
+    bool ok = false;
+    const qlonglong n = text.trimmed().toLongLong(&ok);
+    if (!ok || n < low)
+        return fallback;
+    return int(qMin<qlonglong>(n, high));
+}
+
+// "60,300,900": the waits before the three tries; a shorter list repeats its last wait, and
+// waits beyond the third are not used.
+std::array<int, 3> delaysValue(const QString &text, const std::array<int, 3> &fallback)
+{
+    const QStringList items = text.split(QLatin1Char(','));
+    if (text.trimmed().isEmpty())
+        return fallback;
+    std::array<int, 3> delays {};
+    for (size_t i = 0; i < delays.size(); ++i) {
+        bool ok = true;
+        const int seconds
+            = i < size_t(items.size()) ? items.at(i).trimmed().toInt(&ok) : delays[i - 1];
+        if (!ok || seconds < 0 || seconds > 7 * 24 * 3600)
+            return fallback;
+        delays[i] = seconds;
+    }
+    return delays;
+}
+
+} // namespace
 
 bool LoadSmtpProfile(
     const QString &iniPath, const QString &name, SmtpProfile *profile, QString *error)
@@ -28,6 +71,18 @@ bool LoadSmtpProfile(
     const int timeout = ini.value(name, QStringLiteral("Timeout")).toInt(&ok);
     if (ok && timeout > 0)
         profile->timeoutSeconds = timeout;
+
+    const auto key = [&](const char *k) { return ini.value(name, QLatin1String(k)); };
+    profile->pipelining = flagValue(key("Pipelining"));
+    // More connections than the limit are taken as the limit, not as a mistake to ignore.
+    profile->connections = numberValue(key("Connections"), 1, 1, SmtpProfile::MaxConnections);
+    constexpr int big = std::numeric_limits<int>::max();
+    profile->maxPerMinute = numberValue(key("MaxPerMinute"), 0, 0, big);
+    profile->maxPerHour = numberValue(key("MaxPerHour"), 0, 0, big);
+    profile->maxPerDay = numberValue(key("MaxPerDay"), 0, 0, big);
+    profile->minDelayMs = numberValue(key("MinDelayMs"), 0, 0, 24 * 3600 * 1000);
+    profile->retryTemporary = flagValue(key("RetryTemporary"));
+    profile->retryDelaysSeconds = delaysValue(key("RetryDelays"), SmtpProfile().retryDelaysSeconds);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 
+#include "delivery/Pacer.h"
 #include "delivery/RerunPlan.h"
 #include "delivery/RunJournal.h"
 
@@ -53,6 +54,8 @@ private slots:
     void messageHash();
     void plan_data();
     void plan();
+    void transactionsOfDay_data();
+    void transactionsOfDay();
 };
 
 void TestRunJournal::writtenRecordsReadBack()
@@ -378,6 +381,77 @@ void TestRunJournal::plan()
         c.append(QStringLiteral("%1:%2").arg(r.line).arg(JournalStateName(r.state)));
     }
     QCOMPARE(c.join(QLatin1Char(' ')), carried);
+}
+
+// The transactions earlier runs of a profile started on a day, as the day's limit counts them.
+void TestRunJournal::transactionsOfDay_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<QString>("except");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("unread");
+
+    const QDate day(2026, 3, 4);
+    const QString first = QStringLiteral("Kolporta 2026-03-04 05-06-07.journal");
+    QTest::newRow("sent or maybe sent lines, and BCC batches")
+        << QStringLiteral("test") << day << QString() << 4 + 2 << 1;
+    QTest::newRow("the run's own journal left out")
+        << QStringLiteral("Test") << day << first << 2 << 1;
+    QTest::newRow("another profile") << QStringLiteral("other") << day << QString() << 1 << 1;
+    QTest::newRow("the day before")
+        << QStringLiteral("test") << day.addDays(-1) << QString() << 1 << 0;
+    QTest::newRow("no journal that day")
+        << QStringLiteral("test") << day.addDays(1) << QString() << 0 << 0;
+}
+
+void TestRunJournal::transactionsOfDay()
+{
+    QFETCH(QString, profile);
+    QFETCH(QDate, day);
+    QFETCH(QString, except);
+    QFETCH(int, count);
+    QFETCH(int, unread);
+
+    const QString folder = test::homePath() + QStringLiteral("/day");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    using S = JournalState;
+    const auto write = [&](const QString &name, const QString &profileName, bool bcc,
+                           const QList<JournalRecord> &records) {
+        JournalHeader h = header();
+        h.profile = profileName;
+        h.bcc = bcc;
+        RunJournal journal;
+        QVERIFY(journal.start(folder + QLatin1Char('/') + name, h));
+        for (const JournalRecord &r : records)
+            journal.record(r);
+    };
+    // One by one: lines 1, 3, 4 and 5 may have been delivered; 7 was sent by an earlier run.
+    write(QStringLiteral("Kolporta 2026-03-04 05-06-07.journal"), QStringLiteral("test"), false,
+        {{1, {}, S::Sent, 0, {}, false}, {2, {}, S::Refused, 0, {}, false},
+            {3, {}, S::Trying, 0, {}, false}, {3, {}, S::Sent, 0, {}, false},
+            {4, {}, S::Uncertain, 0, {}, false}, {5, {}, S::Trying, 0, {}, false},
+            {6, {}, S::Failed, 0, {}, false}, {7, {}, S::Sent, 0, {}, true}});
+    // BCC: batches 1 and 2 went, 3 and 4 did not.
+    write(QStringLiteral("Kolporta 2026-03-04 09-00-00 (2).journal"), QStringLiteral("TEST"), true,
+        {{1, {}, S::Sent, 1, {}, false}, {2, {}, S::Refused, 1, {}, false},
+            {3, {}, S::Sent, 2, {}, false}, {4, {}, S::Sent, 2, {}, false},
+            {5, {}, S::Failed, 3, {}, false}, {6, {}, S::Refused, 4, {}, false}});
+    write(QStringLiteral("Kolporta 2026-03-04 10-00-00.journal"), QStringLiteral("other"), false,
+        {{1, {}, S::Sent, 0, {}, false}});
+    write(QStringLiteral("Kolporta 2026-03-04 10-30-00.journal"), QString(), false,
+        {{1, {}, S::Sent, 0, {}, false}}); // a mail program's run
+    write(QStringLiteral("Kolporta 2026-03-03 23-59-59.journal"), QStringLiteral("test"), false,
+        {{1, {}, S::Sent, 0, {}, false}});
+    test::writeBytes(folder + QStringLiteral("/Kolporta 2026-03-04 11-00-00.journal"), "garbage\n");
+
+    QStringList unreadJournals;
+    QCOMPARE(
+        TransactionsOfDay(folder, profile, day,
+            except.isEmpty() ? QString() : folder + QLatin1Char('/') + except, &unreadJournals),
+        count);
+    QCOMPARE(unreadJournals.size(), unread);
 }
 
 QTEST_GUILESS_MAIN(TestRunJournal)

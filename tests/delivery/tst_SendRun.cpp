@@ -4,6 +4,7 @@
 #include "SendRunFixtures.h"
 #include "TestSupport.h"
 
+#include "delivery/Pacer.h"
 #include "delivery/SendRun.h"
 #include "settings/HomeFolder.h"
 
@@ -103,6 +104,8 @@ private slots:
     void noRouteWritesNoFile();
     void sameSecondReplacesLog();
     void secondRunIsRefused();
+    void pacing_data();
+    void pacing();
 };
 
 void TestSendRun::batchSize_data()
@@ -600,6 +603,57 @@ void TestSendRun::secondRunIsRefused()
     QCOMPARE(out.result.status, SendRunResult::Status::Finished);
     QCOMPARE(host.logLines.size(), 4);
     QVERIFY(!SendRun::isRunning());
+}
+
+// Transaction starts against the profile's limits, with an injected clock. Each step is
+// "time:wait" (in ms; "day" when the day's limit is used up); a step whose wait is 0 starts a
+// transaction.
+void TestSendRun::pacing_data()
+{
+    QTest::addColumn<int>("perMinute");
+    QTest::addColumn<int>("perHour");
+    QTest::addColumn<int>("perDay");
+    QTest::addColumn<int>("minDelayMs");
+    QTest::addColumn<int>("earlier"); // transactions of earlier runs that day
+    QTest::addColumn<QString>("steps");
+
+    QTest::newRow("no limits") << 0 << 0 << 0 << 0 << 0 << QStringLiteral("0:0 0:0 0:0");
+    QTest::newRow("per minute, sliding")
+        << 2 << 0 << 0 << 0 << 0
+        << QStringLiteral("0:0 30000:0 30001:29999 59999:1 60000:0 60001:29999 90000:0");
+    QTest::newRow("per hour beyond per minute")
+        << 2 << 3 << 0 << 0 << 0 << QStringLiteral("0:0 1000:0 2000:58000 60000:0 60000:3540000");
+    QTest::newRow("least delay between starts")
+        << 0 << 0 << 0 << 500 << 0 << QStringLiteral("0:0 100:400 500:0 999:1 1000:0");
+    QTest::newRow("the day counts earlier runs")
+        << 0 << 0 << 3 << 0 << 2 << QStringLiteral("0:0 5:day 3600000:day");
+    QTest::newRow("the day used up before the run")
+        << 0 << 0 << 2 << 0 << 5 << QStringLiteral("0:day");
+    QTest::newRow("the day slides for the run's own starts")
+        << 0 << 0 << 2 << 0 << 0 << QStringLiteral("0:0 1:0 2:day 86400000:0 86400000:day");
+}
+
+void TestSendRun::pacing()
+{
+    QFETCH(int, perMinute);
+    QFETCH(int, perHour);
+    QFETCH(int, perDay);
+    QFETCH(int, minDelayMs);
+    QFETCH(int, earlier);
+    QFETCH(QString, steps);
+    qint64 now = 0;
+    Pacer pacer({perMinute, perHour, perDay, minDelayMs}, [&now] { return now; });
+    pacer.setEarlierToday(earlier);
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        now = step.section(QLatin1Char(':'), 0, 0).toLongLong();
+        const QString wait
+            = pacer.dayLimitReached() ? QStringLiteral("day") : QString::number(pacer.waitMs());
+        QVERIFY2(wait == step.section(QLatin1Char(':'), 1),
+            qPrintable(step + QStringLiteral(" gave ") + wait));
+        if (wait == QLatin1String("0"))
+            pacer.started();
+    }
+    QCOMPARE(Pacer::waitText(41200), QStringLiteral("čekám 42 s: limit serveru"));
 }
 
 QTEST_GUILESS_MAIN(TestSendRun)

@@ -28,6 +28,7 @@ SmtpProfile profileFor(const QString &host, const QString &port, const QString &
     p.user = user;
     p.password = password;
     p.timeoutSeconds = 1; // the fake answers at once or never; no test waits a minute
+    p.pipelining = true; // used only where the server offers it
     return p;
 }
 
@@ -40,8 +41,11 @@ void script(FakeSmtpServer &server, const QByteArrayList &replies)
     }
 }
 
-// Runs "open", "mail:<address>:<size>", "rcpt:<address>", "data", "close" in order and
-// returns each operation's result as "1" or "0".
+// Runs "open", "mail:<address>:<size>", "rcpt:<address>", "data", "close",
+// "txn:<sender>:<size>:<address>,<address>..." (startTransaction; "txn8" with SMTPUTF8) and
+// "body" (the message
+// after it) in order and returns each operation's result as "1" or "0"; "txn" adds its reply
+// codes, "[mail rcpt... data]".
 QByteArray run(SmtpClient &client, const QByteArrayList &steps,
     const QList<QByteArray> &lines = {QByteArrayLiteral("Subject: t"), {}, "body"})
 {
@@ -60,6 +64,22 @@ QByteArray run(SmtpClient &client, const QByteArrayList &steps,
             ok = client.sendData(lines, &error);
             if (!error.isEmpty())
                 qWarning("sendData raised: %s", qPrintable(error));
+        } else if (parts[0] == "txn" || parts[0] == "txn8") {
+            QStringList recipients;
+            for (const QByteArray &r : parts[3].split(','))
+                recipients.append(QString::fromUtf8(r));
+            TransactionReplies replies;
+            ok = client.startTransaction(QString::fromUtf8(parts[1]), parts[2].toLongLong(),
+                recipients, &replies, parts[0] == "txn8");
+            QByteArrayList codes {QByteArray::number(replies.mail)};
+            for (const int code : std::as_const(replies.rcpt))
+                codes.append(QByteArray::number(code));
+            codes.append(QByteArray::number(replies.data));
+            results += (ok ? '1' : '0') + ('[' + codes.join(' ') + ']');
+            continue;
+        } else if (parts[0] == "body") {
+            QString error;
+            ok = client.sendMessageLines(lines, &error) && client.sendEndOfData(&error);
         } else if (parts[0] == "close")
             client.close();
         results += ok ? '1' : '0';
@@ -82,7 +102,8 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QByteArrayList>("steps");
         QTest::addColumn<QByteArray>("results");
-        QTest::addColumn<QByteArrayList>("commands"); // %H: the EHLO/HELO name
+        QTest::addColumn<QByteArrayList>("commands"); // %H: the EHLO/HELO name; " | " joins
+                                                      // the commands that came in one write
 
         const QByteArrayList mailRcpt {"open", "mail:a@b.cz:1234", "rcpt:c@d.cz"};
 
@@ -167,6 +188,56 @@ private slots:
             << QByteArrayList {"open", "mail:a@b.cz\r\nRSET:1", "mail:a\nb:0", "rcpt:x\ry",
                    QByteArray("rcpt:x\0y", 8), "rcpt:ok@b.cz"}
             << QByteArray("100001") << QByteArrayList {"EHLO %H", "RCPT TO:<ok@b.cz>"};
+
+        // RFC 2920: MAIL, the RCPTs and DATA in one write, every reply matched in order.
+        const QByteArray pipe = "EHLO=250-fake\r\n250-SIZE\r\n250 PIPELINING";
+        const QByteArray group = "MAIL FROM:<a@b.cz> SIZE=99 | RCPT TO:<c@d.cz> | "
+                                 "RCPT TO:<e@f.cz> | DATA";
+        QTest::newRow("pipelined: one write; a refused address and an unsafe one left out")
+            << QByteArrayList {pipe, "RCPT=550 no"} << q("") << q("")
+            << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,x\ry,e@f.cz", "body", "close"}
+            << QByteArray("11[250 550 0 250 354]11") << QByteArrayList {"EHLO %H", group, "QUIT"};
+        QTest::newRow("pipelined: sender refused, the session goes on")
+            << QByteArrayList {pipe, "MAIL=550 no", "RCPT=503 first MAIL", "RCPT=503 first MAIL",
+                   "DATA=503 no valid recipients"}
+            << q("") << q("")
+            << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "mail:a@b.cz:0"}
+            << QByteArray("10[550 503 503 503]1")
+            << QByteArrayList {"EHLO %H", group, "MAIL FROM:<a@b.cz>"};
+        QTest::newRow("pipelined: every address refused")
+            << QByteArrayList {pipe, "RCPT=550 no", "RCPT=551 no", "DATA=554 no valid recipients"}
+            << q("") << q("") << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz"}
+            << QByteArray("10[250 550 551 554]") << QByteArrayList {"EHLO %H", group};
+        // The server should have refused DATA; a lone "." ends it, no message goes, and the
+        // next command is read as one.
+        QTest::newRow("pipelined: DATA 354 with every address refused")
+            << QByteArrayList {pipe, "RCPT=550 no", "RCPT=550 no", ".=554 no recipients"} << q("")
+            << q("") << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "mail:a@b.cz:0"}
+            << QByteArray("10[250 550 550 354]1")
+            << QByteArrayList {"EHLO %H", group, "MAIL FROM:<a@b.cz>"};
+        QTest::newRow("pipelined: DATA refused")
+            << QByteArrayList {pipe, "DATA=451 try later"} << q("") << q("")
+            << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz"}
+            << QByteArray("10[250 250 250 451]") << QByteArrayList {"EHLO %H", group};
+        QTest::newRow("pipelined: data end refused")
+            << QByteArrayList {pipe, ".=552 too big"} << q("") << q("")
+            << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "body"}
+            << QByteArray("11[250 250 250 354]0") << QByteArrayList {"EHLO %H", group};
+        QTest::newRow("pipelined with SMTPUTF8; nothing sent where it is not offered")
+            << QByteArrayList {"EHLO=250-fake\r\n250-SMTPUTF8\r\n250 PIPELINING",
+                   "EHLO=250-fake\r\n250 PIPELINING"}
+            << q("") << q("")
+            << QByteArrayList {"open", "txn8:ž@b.cz:0:c@d.cz", "body", "close", "open",
+                   "txn8:ž@b.cz:0:c@d.cz"}
+            << QByteArray("11[250 250 354]1110[0 0 0]")
+            << QByteArrayList {"EHLO %H", "MAIL FROM:<ž@b.cz> SMTPUTF8 | RCPT TO:<c@d.cz> | DATA",
+                   "QUIT", "EHLO %H"};
+        QTest::newRow("no PIPELINING offered: one command at a time")
+            << QByteArrayList {"RCPT=550 no"} << q("") << q("")
+            << QByteArrayList {"open", "txn:a@b.cz:99:c@d.cz,e@f.cz", "body"}
+            << QByteArray("11[250 550 250 354]1")
+            << QByteArrayList {
+                   "EHLO %H", "MAIL FROM:<a@b.cz>", "RCPT TO:<c@d.cz>", "RCPT TO:<e@f.cz>", "DATA"};
     }
     void conversation()
     {
@@ -185,7 +256,10 @@ private slots:
             QCOMPARE(run(client, steps), results);
             for (QByteArray &c : commands)
                 c.replace("%H", client.heloName());
-            QCOMPARE(server.commands(), commands);
+            QByteArrayList groups;
+            for (const QByteArrayList &g : server.commandGroups())
+                groups.append(g.join(" | "));
+            QCOMPARE(groups, commands);
         }
     }
 
@@ -270,6 +344,13 @@ private slots:
                                                << all << QByteArray("1110") << q("Error: 110,");
         QTest::newRow("dropped at RCPT") << QByteArray("RCPT") << int(F::Drop) << QByteArray()
                                          << all << QByteArray("1100") << q("Error: 104,");
+        const QByteArrayList pipelined {"open", "txn:a@b.cz:1:c@d.cz,e@f.cz"};
+        QTest::newRow("pipelined, dropped at the first RCPT")
+            << QByteArray("RCPT") << int(F::Drop) << QByteArray() << pipelined
+            << QByteArray("10[250 0 0 0]") << q("Error: 104,");
+        QTest::newRow("pipelined, 421 to MAIL")
+            << QByteArray("MAIL") << int(F::Closing) << QByteArray() << pipelined
+            << QByteArray("10[421 0 0 0]") << q("Error: 104,");
     }
     void badServer()
     {
@@ -281,6 +362,7 @@ private slots:
         QFETCH(QString, error);
 
         FakeSmtpServer server;
+        server.setReply("EHLO", "250-fake\r\n250 PIPELINING");
         server.setFault(verb, FakeSmtpServer::Fault(fault));
         if (!reply.isEmpty())
             server.queueReply(verb, reply);

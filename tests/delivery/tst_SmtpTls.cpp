@@ -230,8 +230,9 @@ private slots:
         FakeSmtpServer server;
         QString error;
         QVERIFY2(server.setTls(m_certs.certFile, m_certs.keyFile, &error), qPrintable(error));
-        server.queueReply("EHLO", "250-fake\r\n250 STARTTLS");
-        server.queueReply("STARTTLS", "220 Go ahead\r\n250-injected\r\n250 AUTH LOGIN");
+        server.queueReply("EHLO", "250-fake\r\n250-PIPELINING\r\n250 STARTTLS");
+        server.queueReply(
+            "STARTTLS", "220 Go ahead\r\n250-injected\r\n250-PIPELINING\r\n250 AUTH LOGIN");
         server.queueReply("EHLO", "250-fake over tls\r\n250 AUTH PLAIN");
         server.queueReply("AUTH", "235 ok");
 
@@ -243,10 +244,12 @@ private slots:
         profile.security = q("STARTTLS");
         profile.caFile = m_certs.caFile;
         profile.timeoutSeconds = 5;
+        profile.pipelining = true;
         SmtpClient client(profile);
         QVERIFY(client.open());
         QVERIFY(client.isEncrypted());
         QCOMPARE(client.capabilities(), QByteArrayList {"AUTH PLAIN"});
+        QVERIFY(!client.pipelining()); // offered before TLS only
         QVERIFY(client.isAuthenticated());
         QVERIFY(client.mailFrom(q("a@b.cz"), 0));
         client.close();

@@ -200,32 +200,53 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("expected"); // server, port, user, password, timeout,
                                                    // security, caFile
+        QTest::addColumn<QString>("speed");
+        const QString off = "pipe 0, conn 1, 0/min 0/h 0/day, gap 0, retry 0 60,300,900"_q;
         QTest::newRow("all keys") << QByteArray("[F]\r\nServer=s\r\nPort=587\r\nUser=u\r\n"
                                                 "Passw=p w\r\nTimeout=5\r\nSecurity=STARTTLS\r\n"
                                                 "CAFile=/c.pem\r\n")
                                   << "f"_q
                                   << QStringList {"s"_q, "587"_q, "u"_q, "p w"_q, "5"_q,
-                                         "STARTTLS"_q, "/c.pem"_q};
+                                         "STARTTLS"_q, "/c.pem"_q}
+                                  << off;
         QTest::newRow("relative CAFile is beside the file")
             << QByteArray("[F]\r\nCAFile=certs/ca.pem\r\n") << "F"_q
             << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q,
-                   kolporta::test::homePath() + "/certs/ca.pem"_q};
-        QTest::newRow("missing keys give defaults") << QByteArray(
-            "[F]\r\n") << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+                   kolporta::test::homePath() + "/certs/ca.pem"_q}
+            << off;
+        QTest::newRow("missing keys give defaults")
+            << QByteArray("[F]\r\n") << "F"_q
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
         QTest::newRow("missing section")
             << QByteArray("[G]\r\nServer=s\r\n") << "F"_q
-            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
         QTest::newRow("missing file")
-            << QByteArray() << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+            << QByteArray() << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q}
+            << off;
         QTest::newRow("empty port stays empty")
             << QByteArray("[F]\r\nPort=\r\n") << "F"_q
-            << QStringList {""_q, ""_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+            << QStringList {""_q, ""_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
         QTest::newRow("bad timeout keeps default")
             << QByteArray("[F]\r\nTimeout=-3\r\n") << "F"_q
-            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
         QTest::newRow("text timeout keeps default")
             << QByteArray("[F]\r\nTimeout=soon\r\n") << "F"_q
-            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q};
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
+        QTest::newRow("speed keys")
+            << QByteArray("[F]\r\nPipelining=1\r\nConnections=4\r\nMaxPerMinute=30\r\n"
+                          "MaxPerHour=500\r\nMaxPerDay=2000\r\nMinDelayMs=250\r\n"
+                          "RetryTemporary=yes\r\nRetryDelays=5, 10,20,40\r\n")
+            << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q}
+            << "pipe 1, conn 4, 30/min 500/h 2000/day, gap 250, retry 1 5,10,20"_q;
+        QTest::newRow("speed keys that cannot be read change nothing")
+            << QByteArray("[F]\r\nPipelining=2\r\nConnections=0\r\nMaxPerMinute=-5\r\n"
+                          "MaxPerHour=many\r\nMinDelayMs=1.5\r\nRetryTemporary=\r\n"
+                          "RetryDelays=60,soon\r\n")
+            << "F"_q << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q} << off;
+        QTest::newRow("too many connections are the most; a short delay list repeats its last")
+            << QByteArray("[F]\r\nConnections=99\r\nRetryDelays=30\r\n") << "F"_q
+            << QStringList {""_q, "25"_q, ""_q, ""_q, "60"_q, ""_q, ""_q}
+            << "pipe 0, conn 16, 0/min 0/h 0/day, gap 0, retry 0 30,30,30"_q;
     }
     void loadProfile()
     {
@@ -240,6 +261,20 @@ private slots:
         QCOMPARE((QStringList {p.server, p.port, p.user, p.password,
                      QString::number(p.timeoutSeconds), p.security, p.caFile}),
             expected);
+        QFETCH(QString, speed);
+        QStringList delays;
+        for (const int d : p.retryDelaysSeconds)
+            delays.append(QString::number(d));
+        QCOMPARE(QStringLiteral("pipe %1, conn %2, %3/min %4/h %5/day, gap %6, retry %7 %8")
+                     .arg(int(p.pipelining))
+                     .arg(p.connections)
+                     .arg(p.maxPerMinute)
+                     .arg(p.maxPerHour)
+                     .arg(p.maxPerDay)
+                     .arg(p.minDelayMs)
+                     .arg(int(p.retryTemporary))
+                     .arg(delays.join(QLatin1Char(','))),
+            speed);
     }
 };
 

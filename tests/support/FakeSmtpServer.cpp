@@ -66,6 +66,7 @@ protected:
             },
             Qt::QueuedConnection);
         respond(c, QByteArrayLiteral("GREETING"));
+        c->socket->flush();
     }
 
 private:
@@ -85,6 +86,7 @@ private:
     void read(Connection *c)
     {
         c->buffer += c->socket->readAll();
+        bool grouped = false; // a group was started for this read
         while (!c->silent && !c->closing) {
             const qsizetype end = c->buffer.indexOf('\n');
             if (end < 0)
@@ -114,6 +116,10 @@ private:
             {
                 QMutexLocker lock(&m_owner->m_mutex);
                 m_owner->m_commands.append(command);
+                if (!grouped)
+                    m_owner->m_groups.append(QByteArrayList());
+                m_owner->m_groups.last().append(command);
+                grouped = true;
             }
             const bool tls = respond(c, verb);
             if (verb == "MAIL" || verb == "RSET")
@@ -130,6 +136,10 @@ private:
         }
         if (c->silent)
             c->buffer.clear();
+        // The replies to commands that came together go out together, as a pipelining
+        // server sends them.
+        if (!c->closing)
+            c->socket->flush();
     }
 
     // Returns true when TLS was started.
@@ -178,8 +188,7 @@ private:
                 QThread::usleep(100);
             }
         } else {
-            c->socket->write(reply);
-            c->socket->flush();
+            c->socket->write(reply); // flushed by read() once the commands at hand are answered
         }
         const QByteArray code = reply.left(3);
         c->lastCode = code;
@@ -323,6 +332,12 @@ QList<QByteArray> FakeSmtpServer::commands() const
 {
     QMutexLocker lock(&m_mutex);
     return m_commands;
+}
+
+QList<QByteArrayList> FakeSmtpServer::commandGroups() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_groups;
 }
 
 QList<QByteArray> FakeSmtpServer::messages() const

@@ -27,7 +27,8 @@ class FakeSmtpWorker;
 // setTls() was called), anything else "502 Not implemented".
 //
 // Everything is recorded: the command lines without CR LF, and each message as its DATA
-// bytes arrived (still dot-stuffed, without the closing ".\r\n").
+// bytes arrived (still dot-stuffed, without the closing ".\r\n"). Commands that arrive
+// together (a pipelined group) are answered in order and their replies go out in one write.
 // Script it before the client connects; the recording may be read at any time.
 class FakeSmtpServer
 {
@@ -70,6 +71,9 @@ public:
     bool setTls(const QString &certFile, const QString &keyFile, QString *error = nullptr);
 
     QList<QByteArray> commands() const;
+    // The commands again, grouped by the reads they arrived in: a client that waits for each
+    // reply gives groups of one, a pipelining client one group per transaction.
+    QList<QByteArrayList> commandGroups() const;
     QList<QByteArray> messages() const;
     QList<Delivery> deliveries() const;
     int connectionCount() const;
@@ -97,6 +101,7 @@ private:
     QHash<QByteArray, QList<FaultRule>> m_faults;
     QHash<QByteArray, int> m_seen;
     QList<QByteArray> m_commands;
+    QList<QByteArrayList> m_groups;
     QList<QByteArray> m_messages;
     QList<Delivery> m_deliveries;
     int m_connections = 0;
