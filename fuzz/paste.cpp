@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString pasted = AddressTools::reformatPaste(clipboard);
 
-    FUZZ_CHECK(pasted.isEmpty() == clipboard.isEmpty());
+    // Only a text of nothing but apostrophes (or nothing at all) gives no line.
+    FUZZ_CHECK(pasted.isEmpty() == QString(clipboard).remove(u'\'').isEmpty());
     FUZZ_CHECK(pasted.isEmpty() || pasted.endsWith(QLatin1String("\r\n")));
     FUZZ_CHECK_EQUAL(essence(pasted), essence(clipboard));
     // Every line ends in CR LF, holds no separator and is trimmed.

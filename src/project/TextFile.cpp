@@ -15,11 +15,21 @@ QString decode(QByteArray bytes, TextEncoding *encoding)
     // apply the NUL rule to its characters instead. It is written back as UTF-8.
     const bool utf16le = bytes.startsWith("\xFF\xFE");
     if (utf16le || bytes.startsWith("\xFE\xFF")) {
-        QStringDecoder utf16(utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        QStringDecoder utf16(utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+            QStringDecoder::Flag::Stateless);
         QString text = utf16.decode(QByteArrayView(bytes).sliced(2));
         const qsizetype nulChar = text.indexOf(QChar(u'\0'));
         if (nulChar >= 0)
             text.truncate(nulChar);
+        // A lone surrogate has no UTF-8 form, so a save would write "?" in its place: read
+        // it as the replacement character, and the text read is the text saved.
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i).isHighSurrogate() && i + 1 < text.size()
+                && text.at(i + 1).isLowSurrogate())
+                ++i;
+            else if (text.at(i).isSurrogate())
+                text[i] = QChar::ReplacementCharacter;
+        }
         if (encoding)
             *encoding = TextEncoding::Utf8;
         return text;
