@@ -8,6 +8,22 @@
 
 namespace kolporta::project::TextFile {
 
+namespace {
+
+// A U+FEFF at the start of a file is a byte-order mark, never text: a save cannot write it
+// as text (the next read takes it for the mark and drops it), so it is not read as text
+// either, however many of them an editor put there.
+QString withoutByteOrderMarks(QString text)
+{
+    qsizetype marks = 0;
+    while (marks < text.size() && text.at(marks) == QChar::ByteOrderMark)
+        ++marks;
+    text.remove(0, marks);
+    return text;
+}
+
+} // namespace
+
 QString decode(QByteArray bytes, TextEncoding *encoding)
 {
     // A file saved as "Unicode" by an editor is full of NUL bytes; cut at the first one it
@@ -32,7 +48,7 @@ QString decode(QByteArray bytes, TextEncoding *encoding)
         }
         if (encoding)
             *encoding = TextEncoding::Utf8;
-        return text;
+        return withoutByteOrderMarks(std::move(text));
     }
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0)
@@ -45,7 +61,7 @@ QString decode(QByteArray bytes, TextEncoding *encoding)
     if (!utf8.hasError()) {
         if (encoding)
             *encoding = TextEncoding::Utf8;
-        return text;
+        return withoutByteOrderMarks(std::move(text));
     }
     if (encoding)
         *encoding = TextEncoding::Windows1250;
