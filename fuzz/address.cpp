@@ -35,10 +35,11 @@ QString headerAddress(const QByteArray &value)
     return address;
 }
 
+// No control character but the tab, which is white space in a header, can reach the value.
 void checkHeaderValue(const QByteArray &value)
 {
     for (const char c : value)
-        FUZZ_CHECK(uchar(c) >= 0x20 && uchar(c) != 0x7F);
+        FUZZ_CHECK((uchar(c) >= 0x20 || c == '\t') && uchar(c) != 0x7F);
 }
 
 } // namespace
@@ -63,8 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkHeaderValue(fromLine);
     checkHeaderValue(toAddress);
     if (delivery::MailboxProblem(envelope).isEmpty()) {
-        FUZZ_CHECK_EQUAL(headerAddress(fromLine), envelope);
-        FUZZ_CHECK_EQUAL(headerAddress(toAddress), envelope);
+        // The envelope address goes through the same parser, which writes an IDNA domain
+        // ("xn--...") in Unicode: both sides are then read alike.
+        const QString expected = headerAddress(envelope.toUtf8());
+        FUZZ_CHECK(!expected.isEmpty());
+        FUZZ_CHECK_EQUAL(headerAddress(fromLine), expected);
+        FUZZ_CHECK_EQUAL(headerAddress(toAddress), expected);
     }
     return 0;
 }
