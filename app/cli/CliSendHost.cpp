@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace kolporta::cli {
@@ -12,9 +13,26 @@ namespace {
 
 volatile std::sig_atomic_t g_cancel = 0;
 
+// The run stops by its own rule within about a second wherever it waits for the server.
+// Whatever else it may be stuck in (a name lookup, a connection attempt, a mail program)
+// must not keep the program past the two seconds a signal promises.
+constexpr long WatchdogMs = 1900;
+
+void onWatchdog(int)
+{
+    static const char note[] = "kolporta-cli: the run did not stop in time; quitting now "
+                               "(the send log tells what was sent)\n";
+    [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, note, sizeof note - 1);
+    ::_exit(1);
+}
+
 void onSignal(int)
 {
     g_cancel = 1;
+    itimerval watchdog = {};
+    watchdog.it_value.tv_sec = WatchdogMs / 1000;
+    watchdog.it_value.tv_usec = (WatchdogMs % 1000) * 1000;
+    ::setitimer(ITIMER_REAL, &watchdog, nullptr);
     // Whichever of the two signals comes next ends the process (sigaction is
     // async-signal-safe; SA_RESETHAND alone would reset only the one that came).
     struct sigaction byDefault = {};
@@ -22,7 +40,7 @@ void onSignal(int)
     sigemptyset(&byDefault.sa_mask);
     sigaction(SIGINT, &byDefault, nullptr);
     sigaction(SIGTERM, &byDefault, nullptr);
-    static const char note[] = "\nkolporta-cli: stopping after the current message "
+    static const char note[] = "\nkolporta-cli: stopping the run "
                                "(send the signal again to quit at once)\n";
     // Only async-signal-safe calls here.
     [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, note, sizeof note - 1);
@@ -72,6 +90,10 @@ void CliSendHost::installSignalHandlers()
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    struct sigaction watchdog = {};
+    watchdog.sa_handler = onWatchdog;
+    sigemptyset(&watchdog.sa_mask);
+    sigaction(SIGALRM, &watchdog, nullptr);
 }
 
 QString CliSendHost::addressLine(int index) const

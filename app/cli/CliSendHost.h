@@ -18,7 +18,8 @@ public:
     CliSendHost(QStringList lines, QString sender, QString subject, QString profile);
     ~CliSendHost() override;
 
-    // SIGINT and SIGTERM request a cancel from now on; a second one ends the process.
+    // SIGINT and SIGTERM request a cancel from now on; a second one ends the process, and
+    // so does a watchdog when the run has not ended within 2 s of the first.
     static void installSignalHandlers();
 
     int lineCount() const override { return int(m_lines.size()); }
@@ -27,6 +28,7 @@ public:
     QString subject() const override { return m_subject; }
     QString profileName() const override { return m_profile; }
     bool cancelRequested() const override;
+    bool waitsCancelled() const override { return cancelRequested(); }
     // One run per process: a signal that came before the run started still counts.
     void clearCancelRequested() override { }
 

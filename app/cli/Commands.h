@@ -3,7 +3,8 @@
 #include <QStringList>
 
 // Each command gets the arguments after its name and returns the process exit status:
-// 0 success, 1 the run ended otherwise, 2 bad usage or an unreadable project.
+// 0 success, 3 every line tried but some failed, 1 the run stopped early, 2 bad usage or an
+// unreadable project.
 namespace kolporta::cli {
 
 int showCommand(const QStringList &args);

@@ -30,30 +30,35 @@ bool ExportSession::rcptTo(const QString &address)
     return true;
 }
 
-bool ExportSession::sendData(const QList<QByteArray> &lines, QString *error)
+bool ExportSession::sendDataLines(const QList<QByteArray> &lines, QString *error)
+{
+    error->clear();
+    m_lines = lines;
+    return true;
+}
+
+bool ExportSession::sendEndOfData(QString *error)
 {
     const QString base = m_folder + QLatin1Char('/')
         + QStringLiteral("%1").arg(++m_count, 5, 10, QLatin1Char('0'));
     qsizetype size = 0;
-    for (const QByteArray &l : lines)
+    for (const QByteArray &l : std::as_const(m_lines))
         size += l.size() + 2;
     QByteArray eml;
     eml.reserve(size);
-    for (const QByteArray &l : lines) {
+    for (const QByteArray &l : std::as_const(m_lines)) {
         eml += l;
         eml += "\r\n";
     }
+    m_lines.clear();
     QByteArray rcpt;
     for (const QString &r : std::as_const(m_recipients)) {
         rcpt += r.toUtf8();
         rcpt += "\r\n";
     }
     if (!project::TextFile::writeBytes(base + QStringLiteral(".eml"), eml, error)
-        || !project::TextFile::writeBytes(base + QStringLiteral(".rcpt"), rcpt, error)) {
-        if (m_failures)
-            ++*m_failures;
+        || !project::TextFile::writeBytes(base + QStringLiteral(".rcpt"), rcpt, error))
         return false;
-    }
     m_recipients.clear();
     return true;
 }

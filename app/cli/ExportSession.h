@@ -11,15 +11,12 @@ namespace kolporta::cli {
 // written as NNNNN.eml (its lines with CR LF, before dot-stuffing, which belongs to the wire)
 // with its envelope recipients in NNNNN.rcpt, one a line, numbered from 00001 in the folder.
 // Every command is accepted. A file that cannot be written fails the data stage with an
-// error text, as a connection lost while sending would.
+// error text, which the run logs with the line and counts as failed.
 class ExportSession : public delivery::SmtpSession
 {
 public:
-    // `failures` (may be null) counts the messages that could not be written; it outlives
-    // the session, which the run frees at its end.
-    ExportSession(QString folder, int *failures)
+    explicit ExportSession(QString folder)
         : m_folder(std::move(folder))
-        , m_failures(failures)
     { }
 
     // Whether the folder already holds exported messages, which a new export would mix with.
@@ -28,14 +25,15 @@ public:
     bool open() override { return true; }
     bool mailFrom(const QString &address, qint64 size) override;
     bool rcptTo(const QString &address) override;
-    bool sendData(const QList<QByteArray> &lines, QString *error) override;
+    bool sendDataLines(const QList<QByteArray> &lines, QString *error) override;
+    bool sendEndOfData(QString *error) override;
     void close() override { }
     int lastReplyCode() const override { return 250; }
 
 private:
     QString m_folder;
-    int *m_failures = nullptr;
     QStringList m_recipients;
+    QList<QByteArray> m_lines; // the message between DATA and its "."
     int m_count = 0; // messages handed over so far; a failed one keeps its number
 };
 

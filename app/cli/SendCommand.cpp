@@ -4,6 +4,7 @@
 #include "CliStartUp.h"
 #include "Commands.h"
 #include "ExportSession.h"
+#include "RunReport.h"
 
 #include "delivery/MailObject.h"
 #include "delivery/MailPrograms.h"
@@ -33,20 +34,34 @@ const char kSendHelp[]
       "\n"
       "  stdout   every line of the send log as it is written; the log file\n"
       "           Log/Kolporta yyyy-mm-dd hh-nn-ss.txt in the home folder gets them too\n"
-      "  stderr   the SMTP connection's status lines, a \"Chyba: \" line for every error,\n"
-      "           and a progress line (count, rate, time left) when stderr is a terminal\n"
+      "  stderr   first every picture and attachment with its path and size (a warning\n"
+      "           for a hidden file, or one outside the project's folder and $HOME),\n"
+      "           then the SMTP connection's status lines, a \"Chyba: \" line for every\n"
+      "           error, a progress line (count, rate, time left) when stderr is a\n"
+      "           terminal, and at the end a summary: sent, failed (refused ones\n"
+      "           included), uncertain, skipped, and the lines not tried\n"
+      "\n"
+      "A connection lost before a message's end went out is opened again (after 1, 5 and\n"
+      "15 s) and the message sent again, at most 3 times; after three failed reopens in a\n"
+      "row the run gives up. A connection lost after it cannot be told from a delivery:\n"
+      "that line is logged as uncertain (\"Chyba - doručení nejisté\") and never sent again.\n"
       "\n"
       "SIGINT (Ctrl-C) or SIGTERM stops the run as the window's \"Ukončit\" button does: the\n"
-      "batch collected so far is still sent and the log says the run was stopped. A second\n"
-      "signal ends the program at once.\n"
+      "batch collected so far is still sent and the log says the run was stopped. A wait\n"
+      "for the server still going 1 s after the signal is given up, and the program ends\n"
+      "within 2 s whatever it is doing. A second signal ends it at once.\n"
       "\n"
       "Options:\n"
       "  --home DIR   the home folder (smtp.ini, Log/, mailclients.ini ...)\n"
       "  -h, --help   this text\n"
       "\n"
-      "Exit status: 0 the run reached its end (\"--- odesilani ukonceno ---\"), 1 it ended\n"
-      "otherwise (no route selected, no connection, an error), 2 bad usage or a project\n"
-      "that cannot be read.\n";
+      "Exit status:\n"
+      "  0  every line that is not skipped was sent (or handed to the mail program)\n"
+      "  3  every line was tried, but some failed or are uncertain (each has a \"!!! \"\n"
+      "     line in the log)\n"
+      "  1  the run stopped before it tried every line: a cancel, no connection (at the\n"
+      "     start, or after giving up on the server), an error, no route selected\n"
+      "  2  bad usage, or a project that cannot be read\n";
 
 const char kExportHelp[]
     = "Usage: kolporta-cli [--home DIR] export PROJECT --to DIR\n"
@@ -66,18 +81,16 @@ const char kExportHelp[]
       "  --home DIR   the home folder (smtp.ini, mailclients.ini ...)\n"
       "  -h, --help   this text\n"
       "\n"
-      "Exit status: 0 the run reached its end and every message was written, 1 otherwise\n"
-      "(a message that could not be written gets a \"!!! \" line and a \"Chyba: \" line),\n"
-      "2 bad usage or a project that cannot be read.\n";
+      "Exit status: 0 every message was written; 3 some could not be written (each gets a\n"
+      "\"!!! \" line and a \"Chyba: \" line); 1 the run stopped before its end; 2 bad usage\n"
+      "or a project that cannot be read.\n";
 
-int exitStatus(const delivery::SendRunResult &result)
+// The run's outcome on stderr and as the exit status.
+int finish(const delivery::SendRunResult &result)
 {
-    // The window shows nothing for a run without a route; here silence would look like a
-    // hang or a success, so say why nothing happened.
-    if (result.status == delivery::SendRunResult::Status::NoRoute)
-        kolporta::cli::usageError(QStringLiteral("kolporta-cli: the project selects no delivery "
-                                                 "route on this machine; nothing was sent"));
-    return result.status == delivery::SendRunResult::Status::Finished ? 0 : 1;
+    const int status = exitStatus(result);
+    printSummary(result);
+    return status;
 }
 
 // The common first steps of send and export: arguments, help, start-up, the project.
@@ -108,11 +121,12 @@ int kolporta::cli::sendCommand(const QStringList &args)
         return status;
 
     CliSendHost::installSignalHandlers();
+    listFilesToSend(p, a.project);
     CliSendHost host(p.addressList, p.from, p.subject, p.smtpServer);
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setMailObject(s.mail.get());
-    return exitStatus(run.run(delivery::RunSettingsOf(p, s.lists)));
+    return finish(run.run(delivery::RunSettingsOf(p, s.lists)));
 }
 
 int kolporta::cli::exportCommand(const QStringList &args)
@@ -137,14 +151,10 @@ int kolporta::cli::exportCommand(const QStringList &args)
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setLogFolder(QString());
-    int failures = 0;
-    run.setSessionFactory([folder, &failures](const settings::SmtpProfile &) {
-        return std::make_unique<ExportSession>(folder, &failures);
+    run.setSessionFactory([folder](const settings::SmtpProfile &) {
+        return std::make_unique<ExportSession>(folder);
     });
     delivery::SendRunSettings settings = delivery::RunSettingsOf(p, s.lists);
     settings.route = 0; // always the SMTP route, whatever the project selects
-    const int status = exitStatus(run.run(settings));
-    // The run goes on after a message it could not write, as after a lost connection; the
-    // exit status must not call that a success.
-    return failures > 0 ? 1 : status;
+    return finish(run.run(settings));
 }

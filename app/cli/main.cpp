@@ -32,7 +32,8 @@ const char kUsage[]
       "                          (default: $KOLPORTA_HOME, else ~/.local/share/kolporta)\n"
       "  -h, --help              this text; COMMAND --help explains one command\n"
       "\n"
-      "Exit status: 0 success, 1 the run did not reach its end, 2 bad usage or an\n"
+      "Exit status: 0 success (every line sent), 3 every line tried but some failed or\n"
+      "are uncertain, 1 the run stopped before it tried every line, 2 bad usage or an\n"
       "unreadable project. check: 0 nothing found, 1 warnings, 2 errors.\n";
 
 } // namespace

@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     message.subject = QStringLiteral("Pozv\u00e1nka");
     message.body = htmlBody();
     message.html = true;
-    message.files = pictures;
+    message.pictures = pictures;
     for (int i = 0; i < 50; ++i)
         message.recipients.append(
             {QStringLiteral("Adres\u00e1t %1 <a%1@example.cz>").arg(i), true});
@@ -95,7 +95,7 @@ int main(int argc, char **argv)
     mail.setHtml(true);
     mail.setSubject(message.subject);
     mail.setBody(message.body);
-    mail.setAttachments(pictures);
+    mail.setPictures(pictures, QByteArrayLiteral("bench.kolporta"));
     mail.addRecipient(QStringLiteral("Adres\u00e1t <a@example.cz>"), RecipientKind::Bcc);
     const int sendCount = 100;
     timer.restart();

@@ -16,11 +16,26 @@ constexpr char16_t kUndefined = 0xFFFD;
 // The upper halves (0xA0..0xFF) of every ISO-8859 part, read once from the C library's
 // iconv, which knows all fifteen (ICU lacks part 16). 0x00..0x9F are the same code points
 // in every part.
+// Characters below this have their entries in flat arrays as well: the Latin letters of
+// Central and Western European text are looked up for every character of every message.
+constexpr char16_t kFlatEnd = 0x180;
+
 struct Tables
 {
     std::array<std::array<char16_t, 96>, kParts.size()> high {};
     QHash<char16_t, quint16> holders; // character -> bit i set when part kParts[i] holds it
     std::array<QHash<char16_t, char>, kParts.size()> reverse;
+    std::array<quint16, kFlatEnd> flatHolders {};
+    std::array<std::array<char, kFlatEnd>, kParts.size()> flatReverse {};
+
+    quint16 holdersOf(char16_t u) const
+    {
+        return u < kFlatEnd ? flatHolders[u] : holders.value(u, 0);
+    }
+    char byteOf(size_t part, char16_t u) const
+    {
+        return u < kFlatEnd ? flatReverse[part][u] : reverse[part].value(u, '?');
+    }
 
     Tables()
     {
@@ -47,6 +62,11 @@ struct Tables
             }
             if (cd != iconv_t(-1))
                 iconv_close(cd);
+        }
+        for (char16_t u = 0xA0; u < kFlatEnd; ++u) {
+            flatHolders[u] = holders.value(u, 0);
+            for (size_t i = 0; i < kParts.size(); ++i)
+                flatReverse[i][u] = reverse[i].value(u, '?');
         }
     }
 };
@@ -83,7 +103,7 @@ QByteArray PlainTextCharset(const QString &text)
         const char16_t u = c.unicode();
         if (u < 0xA0)
             continue;
-        mask &= t.holders.value(u, 0);
+        mask &= t.holdersOf(u);
         if (!mask)
             return QByteArrayLiteral("utf-8");
     }
@@ -98,12 +118,12 @@ QByteArray EncodeInCharset(const QString &text, const QByteArray &charset)
     const int i = partIndex(charset);
     if (i < 0)
         return text.toUtf8();
-    const QHash<char16_t, char> &rev = tables().reverse[i];
+    const Tables &t = tables();
     QByteArray out(text.size(), Qt::Uninitialized);
     char *dst = out.data();
     for (QChar c : text) {
         const char16_t u = c.unicode();
-        *dst++ = u < 0xA0 ? char(u) : rev.value(u, '?');
+        *dst++ = u < 0xA0 ? char(u) : t.byteOf(size_t(i), u);
     }
     return out;
 }

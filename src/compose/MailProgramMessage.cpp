@@ -1,9 +1,12 @@
 #include "compose/MailProgramMessage.h"
 #include "compose/MimeMessage.h"
+#include "project/TextFile.h"
 #include "project/Trim.h"
 
 #include "compose/Charsets.h"
 #include "compose/GMimeSupport.h"
+#include "compose/HeaderValues.h"
+#include "compose/HtmlBody.h"
 #include "compose/MessageAssembly.h"
 
 #include <QFile>
@@ -85,7 +88,7 @@ QByteArray htmlCharset(const QString &html)
     return QByteArrayLiteral("utf-8");
 }
 
-GMimePart *filePart(const QString &path, const QByteArray &bytes, bool inlinePicture)
+GMimePart *filePart(const QString &path, const QByteArray &bytes, const QByteArray &contentId)
 {
     static const QMimeDatabase mimeDatabase;
     const QByteArray type
@@ -95,26 +98,41 @@ GMimePart *filePart(const QString &path, const QByteArray &bytes, bool inlinePic
         = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
     // A line break in a file name would end the header line and start one of its own.
     const QString fileName = OneHeaderLine(QFileInfo(path).fileName());
-    g_mime_object_set_disposition(GMIME_OBJECT(part), inlinePicture ? "inline" : "attachment");
+    g_mime_object_set_disposition(
+        GMIME_OBJECT(part), contentId.isEmpty() ? "attachment" : "inline");
     g_mime_part_set_filename(part, fileName.toUtf8().constData());
-    if (inlinePicture) // cid: references in the HTML name the picture by its file name
-        g_mime_part_set_content_id(part, ContentIdOf(fileName).constData());
+    if (!contentId.isEmpty())
+        g_mime_part_set_content_id(part, contentId.constData());
     Ref<GMimeDataWrapper> content(wrapBytes(bytes));
     g_mime_part_set_content(part, content.get());
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     return part;
 }
 
-void addMailbox(GMimeMessage *message, const MailProgramMessage::Recipient &recipient)
+void appendRawHeader(GMimeMessage *message, const char *name, const HeaderTokens &tokens)
 {
-    QString name;
-    QString address;
-    MailProgramMailbox(recipient.text, &name, &address);
-    InternetAddressList *list = g_mime_message_get_addresses(
-        message, recipient.blindCopy ? GMIME_ADDRESS_TYPE_BCC : GMIME_ADDRESS_TYPE_TO);
-    Ref<InternetAddress> mailbox(internet_address_mailbox_new(
-        name.isEmpty() ? nullptr : name.toUtf8().constData(), address.toUtf8().constData()));
-    internet_address_list_add(list, mailbox.get());
+    GMimeHeaderList *headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
+    g_mime_header_list_append(headers, name, "", nullptr);
+    GMimeHeader *header
+        = g_mime_header_list_get_header_at(headers, g_mime_header_list_get_count(headers) - 1);
+    g_mime_header_set_raw_value(header, FoldedHeaderValue(name, tokens).constData());
+}
+
+// The To or Bcc header of the recipients of one kind; null when there are none.
+HeaderTokens recipientTokens(const QList<MailProgramMessage::Recipient> &recipients, bool bcc)
+{
+    HeaderTokens tokens;
+    for (const MailProgramMessage::Recipient &recipient : recipients) {
+        if (recipient.blindCopy != bcc)
+            continue;
+        QString name;
+        QString address;
+        MailProgramMailbox(recipient.text, &name, &address);
+        if (!tokens.isEmpty())
+            tokens.last().text += ',';
+        tokens += MailboxTokens(name, TransportAddress(address, false).toUtf8(), true);
+    }
+    return tokens;
 }
 
 } // namespace
@@ -149,12 +167,12 @@ void MailProgramMailbox(const QString &text, QString *name, QString *address)
     *name = display;
 }
 
-bool IsMailProgramPicture(const QString &path)
+bool MailProgramTakes(const QString &text)
 {
-    static const QMimeDatabase mimeDatabase;
-    return mimeDatabase.mimeTypeForFile(path, QMimeDatabase::MatchExtension)
-        .name()
-        .startsWith(QStringLiteral("image/"));
+    QString name;
+    QString address;
+    MailProgramMailbox(text, &name, &address);
+    return !NeedsSmtpUtf8(address);
 }
 
 MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *error) const
@@ -167,41 +185,46 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
         QString name;
         QString address;
         MailProgramMailbox(recipient.text, &name, &address);
-        if (address.isEmpty()) {
+        if (address.isEmpty() || NeedsSmtpUtf8(address)) {
             *error = recipient.text;
-            return Error::EmptyAddress;
+            return Error::InvalidAddress;
         }
     }
 
     // Read every file first, so that nothing is built for a message that cannot go.
+    const QStringList paths = pictures + files;
     QList<QByteArray> contents;
-    for (const QString &path : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).isDir()) {
+    for (const QString &path : paths) {
+        QByteArray bytes;
+        if (!project::TextFile::readBytes(path, &bytes, nullptr)) {
             *error = path;
             return Error::UnreadableFile;
         }
-        contents.append(file.readAll());
-        if (file.error() != QFileDevice::NoError) {
-            *error = path;
-            return Error::UnreadableFile;
-        }
+        contents.append(bytes);
     }
 
     Ref<GMimeMessage> message(g_mime_message_new(FALSE));
-    g_mime_message_set_subject(message.get(), OneHeaderLine(subject).toUtf8().constData(), nullptr);
+    const QString subjectLine = OneHeaderLine(subject);
+    if (!subjectLine.isEmpty())
+        appendRawHeader(message.get(), "Subject", UnstructuredTokens(subjectLine));
     GDateTime *now = g_date_time_new_now_local();
     g_mime_message_set_date(message.get(), now);
     g_date_time_unref(now);
     char *messageId = g_mime_utils_generate_message_id(MessageIdDomain(QString()).constData());
     g_mime_message_set_message_id(message.get(), messageId);
     g_free(messageId);
-    for (const Recipient &recipient : recipients)
-        addMailbox(message.get(), recipient);
+    const HeaderTokens to = recipientTokens(recipients, false);
+    // A message without To is taken for a broken one (RFC 5322 section 3.6.3 suggests this
+    // empty group for blind copies only).
+    appendRawHeader(message.get(), "To",
+        to.isEmpty() ? HeaderTokens {{QByteArrayLiteral("undisclosed-recipients:;")}} : to);
+    const HeaderTokens bcc = recipientTokens(recipients, true);
+    if (!bcc.isEmpty())
+        appendRawHeader(message.get(), "Bcc", bcc);
 
     const QString text = unixLines(body);
     Ref<GMimeObject> top;
-    QList<qsizetype> attachments;
+    QList<qsizetype> attachments; // indexes into paths
     if (html) {
         const QByteArray charset = htmlCharset(text);
         QString content = text;
@@ -211,25 +234,35 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
             content.replace(QStringLiteral("charset=iso-8859-2"), QStringLiteral("charset=utf-8"),
                 Qt::CaseInsensitive);
         Ref<GMimePart> htmlPart(textPart("html", EncodeInCharset(content, charset), charset));
-        QList<qsizetype> pictures;
-        for (qsizetype i = 0; i < files.size(); ++i)
-            (IsMailProgramPicture(files.at(i)) ? pictures : attachments).append(i);
+        Ref<GMimeObject> htmlSide;
         if (pictures.isEmpty()) {
-            top.reset(GMIME_OBJECT(g_object_ref(htmlPart.get())));
+            htmlSide.reset(GMIME_OBJECT(g_object_ref(htmlPart.get())));
         } else {
             GMimeMultipart *related = g_mime_multipart_new_with_subtype("related");
             g_mime_object_set_content_type_parameter(GMIME_OBJECT(related), "type", "text/html");
             g_mime_multipart_add(related, GMIME_OBJECT(htmlPart.get()));
-            for (qsizetype i : pictures) {
-                Ref<GMimePart> picture(filePart(files.at(i), contents.at(i), true));
+            ContentIds ids(pictures, contentIdDomain);
+            for (qsizetype i = 0; i < pictures.size(); ++i) {
+                Ref<GMimePart> picture(filePart(pictures.at(i), contents.at(i),
+                    ids.ofPicture(QFileInfo(pictures.at(i)).fileName())));
                 g_mime_multipart_add(related, GMIME_OBJECT(picture.get()));
             }
-            top.reset(GMIME_OBJECT(related));
+            htmlSide.reset(GMIME_OBJECT(related));
         }
+        const QString plain = PlainTextOfHtml(text);
+        const QByteArray plainCharset = PlainTextCharset(plain);
+        Ref<GMimePart> plainPart(
+            textPart("plain", EncodeInCharset(plain, plainCharset), plainCharset));
+        GMimeMultipart *alternative = g_mime_multipart_new_with_subtype("alternative");
+        g_mime_multipart_add(alternative, GMIME_OBJECT(plainPart.get()));
+        g_mime_multipart_add(alternative, htmlSide.get());
+        top.reset(GMIME_OBJECT(alternative));
+        for (qsizetype i = pictures.size(); i < paths.size(); ++i)
+            attachments.append(i);
     } else {
         const QByteArray charset = PlainTextCharset(text);
         top.reset(GMIME_OBJECT(textPart("plain", EncodeInCharset(text, charset), charset)));
-        for (qsizetype i = 0; i < files.size(); ++i)
+        for (qsizetype i = 0; i < paths.size(); ++i)
             attachments.append(i);
     }
 
@@ -239,7 +272,7 @@ MailProgramMessage::Error MailProgramMessage::build(QByteArray *bytes, QString *
         Ref<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
         g_mime_multipart_add(mixed.get(), top.get());
         for (qsizetype i : attachments) {
-            Ref<GMimePart> attachment(filePart(files.at(i), contents.at(i), false));
+            Ref<GMimePart> attachment(filePart(paths.at(i), contents.at(i), QByteArray()));
             g_mime_multipart_add(mixed.get(), GMIME_OBJECT(attachment.get()));
         }
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));

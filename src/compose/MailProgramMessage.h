@@ -9,9 +9,12 @@ namespace kolporta::compose {
 
 // The message a sendmail-compatible mail program reads on its standard input with "-i -t":
 // Subject, Date, To and Bcc headers naming the recipients (the program takes the envelope
-// from them and drops Bcc), no From (the program supplies the sender), and a body that is
-// text/plain, or text/html with the picture files inline in multipart/related; every other
-// file is an attachment. Lines end in LF, the local convention such programs expect.
+// from them and drops Bcc; a message without a To recipient says "undisclosed-recipients:;"),
+// no From (the program supplies the sender), and the same MIME tree as the SMTP route: a
+// text/plain body, or alternative(text/plain generated from the HTML, text/html), the HTML
+// inside related(text/html, pictures) when there are pictures, all in mixed with the
+// attachments. Without HTML the pictures are attached too. Lines end in LF, the local
+// convention such programs expect.
 struct MailProgramMessage
 {
     struct Recipient
@@ -23,10 +26,13 @@ struct MailProgramMessage
     QString subject;
     QString body;
     bool html = false;
-    QStringList files; // picture and attachment paths, in list order
+    QStringList pictures; // picture paths for the HTML body, in list order
+    QStringList files; // attachment paths, in list order
+    QByteArray contentIdDomain; // the run's right-hand side of the pictures' Content-IDs
     QList<Recipient> recipients;
 
-    enum class Error { None, UnreadableFile, EmptyAddress };
+    // InvalidAddress: a recipient without an address, or one MailProgramTakes refuses.
+    enum class Error { None, UnreadableFile, InvalidAddress };
 
     // Builds the whole message into *bytes. On failure *bytes is empty, *error names the
     // file or the recipient, and the kind of failure is returned.
@@ -40,8 +46,9 @@ struct MailProgramMessage
 // recipient into two.
 void MailProgramMailbox(const QString &text, QString *name, QString *address);
 
-// Whether a file goes inline beside an HTML body rather than as an attachment: its type,
-// judged by the file name, is an image.
-bool IsMailProgramPicture(const QString &path);
+// Whether a recipient text can go to a mail program: its address is ASCII once its domain is
+// in IDNA form. A mail program is not known to speak SMTPUTF8, so an address whose local part
+// is not ASCII cannot go.
+bool MailProgramTakes(const QString &text);
 
 } // namespace kolporta::compose

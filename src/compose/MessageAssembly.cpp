@@ -2,10 +2,13 @@
 #include "project/Trim.h"
 
 #include "compose/Charsets.h"
+#include "compose/HtmlBody.h"
 #include "compose/Konvert.h"
 #include "project/Windows1250.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace kolporta::compose {
 
@@ -16,24 +19,8 @@ QString trimmedOfControls(QStringView text)
     return project::trimControls(text).toString();
 }
 
-// The two picture patterns, written out: "\w" is ASCII only and the white space is exactly
-// space, tab, LF, CR and FF, whatever PCRE's own classes would include.
-const QRegularExpression &referencePattern()
-{
-    static const QRegularExpression re(
-        QStringLiteral("[A-Za-z0-9_:.\\t\\n\\r\\f \\-%\\\\/]+\\.(?:gif|png|bmp|jpg|jpeg)"));
-    return re;
-}
-
-const QRegularExpression &namePattern()
-{
-    static const QRegularExpression re(
-        QStringLiteral("[A-Za-z0-9_\\t\\n\\r\\f \\-%]+\\.(?:gif|png|bmp|jpg|jpeg)"));
-    return re;
-}
-
-// Moves a Windows-1250 body to ISO-8859-2 the way the Windows program did: its bytes go
-// through the conversion table and are then read as ISO-8859-2.
+// Moves a Windows-1250 body to ISO-8859-2 as mail programs have always received it: its
+// bytes go through the conversion table and are then read as ISO-8859-2.
 QString toIso88592Text(const QString &text)
 {
     KonvertInit(cpWin1250);
@@ -55,27 +42,120 @@ bool survivesConversion(const QString &text, const QString &converted)
     return true;
 }
 
-QString rewritePictureReferences(const QString &scanned)
+bool isAscii(QStringView text)
 {
-    QString result;
-    qsizetype copied = 0;
-    QRegularExpressionMatchIterator it = referencePattern().globalMatch(scanned);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        const QString ref = match.captured(0);
-        // A web picture ends the rewriting: it and everything after it stay as written.
-        if (ref.left(4).compare(QLatin1String("http"), Qt::CaseInsensitive) == 0)
-            break;
-        const QRegularExpressionMatch name = namePattern().match(ref);
-        if (!name.hasMatch())
-            continue; // only ":", ".", "\" and "/" before the extension: left as it is
-        result += QStringView(scanned).sliced(copied, match.capturedStart(0) - copied);
-        result += QLatin1String("cid:");
-        result += name.captured(0);
-        copied = match.capturedEnd(0);
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+// A bare address without its parenthesised comments at either end ("marie@x.cz (Marie)",
+// "(Marie) marie@x.cz"); an opening parenthesis never closed counts as a comment to the end.
+// A text that is nothing but comments stays as it is.
+QStringView withoutEndComments(QStringView text)
+{
+    for (;;) {
+        text = project::trimControls(text);
+        qsizetype cut = -1;
+        if (text.endsWith(u')')) {
+            int depth = 0;
+            for (qsizetype i = text.size() - 1; i >= 0 && cut < 0; --i) {
+                if (text[i] == u')')
+                    ++depth;
+                else if (text[i] == u'(' && --depth == 0)
+                    cut = i;
+            }
+        } else {
+            const qsizetype open = text.lastIndexOf(u'(');
+            if (open >= 0 && text.indexOf(u')', open) < 0)
+                cut = open;
+        }
+        if (cut > 0 && !project::trimControls(text.first(cut)).isEmpty()) {
+            text = text.first(cut);
+            continue;
+        }
+        if (text.startsWith(u'(')) {
+            int depth = 0;
+            for (qsizetype i = 0; i < text.size() && cut < 0; ++i) {
+                if (text[i] == u'(')
+                    ++depth;
+                else if (text[i] == u')' && --depth == 0)
+                    cut = i;
+            }
+            if (cut > 0 && !project::trimControls(text.sliced(cut + 1)).isEmpty()) {
+                text = text.sliced(cut + 1);
+                continue;
+            }
+        }
+        return text;
     }
-    result += QStringView(scanned).sliced(copied);
-    return result;
+}
+
+// A file name that may stand as the left part of a msg-id as it is: a dot-atom of letters,
+// digits, "-" and "_".
+bool isSafeIdPart(QStringView name)
+{
+    if (name.isEmpty() || name.startsWith(u'.') || name.endsWith(u'.')
+        || name.contains(QLatin1String("..")))
+        return false;
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool letterOrDigit
+            = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
+        if (!letterOrDigit && u != '.' && u != '-' && u != '_')
+            return false;
+    }
+    return true;
+}
+
+// The safe form of any other name: letters without their diacritics, every other character
+// "_", the counter before the extension: "obrázek.jpg" gives "obrazek-1.jpg".
+QByteArray safeIdPart(const QString &name, int counter)
+{
+    QByteArray mapped;
+    for (QChar c : name.normalized(QString::NormalizationForm_KD)) {
+        if (c.category() == QChar::Mark_NonSpacing)
+            continue;
+        const char16_t u = c.unicode();
+        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+            || u == '-' || u == '_' || u == '.';
+        mapped += keep ? char(u) : '_';
+    }
+    const qsizetype dot = mapped.lastIndexOf('.');
+    QByteArray stem = dot >= 0 ? mapped.left(dot) : mapped;
+    QByteArray extension = dot >= 0 ? mapped.mid(dot) : QByteArray();
+    stem.replace('.', '_');
+    if (stem.isEmpty())
+        stem = "picture";
+    if (extension.size() < 2)
+        extension.clear();
+    return stem + '-' + QByteArray::number(counter) + extension;
+}
+
+QString escapedForHtml(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case u'&':
+            out += QLatin1String("&amp;");
+            break;
+        case u'<':
+            out += QLatin1String("&lt;");
+            break;
+        case u'>':
+            out += QLatin1String("&gt;");
+            break;
+        case u'"':
+            out += QLatin1String("&quot;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -89,6 +169,8 @@ QString AddressOfLine(const QString &line)
     const qsizetype close = text.indexOf(u'>');
     if (close >= 0)
         text = text.first(close);
+    if (open < 0)
+        text = withoutEndComments(text);
     QString address = trimmedOfControls(text);
     // A line end inside the address would start a new SMTP command or header line.
     for (QChar &c : address)
@@ -105,7 +187,74 @@ bool IsBlankLine(const QString &line)
     return true;
 }
 
-QString PrepareHtmlBody(const QString &body, bool mailProgramRoute)
+QString TransportAddress(const QString &address, bool smtpUtf8)
+{
+    const qsizetype at = address.lastIndexOf(u'@');
+    if (smtpUtf8 || at < 0 || isAscii(QStringView(address).sliced(at + 1)))
+        return address;
+    const QByteArray ace = QUrl::toAce(address.mid(at + 1));
+    return ace.isEmpty() ? address : address.left(at + 1) + QString::fromLatin1(ace);
+}
+
+bool NeedsSmtpUtf8(const QString &address)
+{
+    return !isAscii(TransportAddress(address, false));
+}
+
+ContentIds::ContentIds(const QStringList &picturePaths, const QByteArray &domain)
+    : m_domain(domain.isEmpty() ? QByteArrayLiteral("kolporta") : domain)
+{
+    for (const QString &path : picturePaths)
+        m_listed.append(QFileInfo(path).fileName());
+    // Names that are safe as they are keep themselves; the others then take what is free.
+    for (const QString &name : std::as_const(m_listed))
+        if (isSafeIdPart(name))
+            leftPart(name);
+    for (const QString &name : std::as_const(m_listed))
+        leftPart(name);
+}
+
+QByteArray ContentIds::leftPart(const QString &fileName)
+{
+    const auto known = m_left.constFind(fileName);
+    if (known != m_left.constEnd())
+        return *known;
+    QByteArray left;
+    if (isSafeIdPart(fileName) && !m_taken.contains(fileName.toLatin1())) {
+        left = fileName.toLatin1();
+    } else {
+        do
+            left = safeIdPart(fileName, ++m_counter);
+        while (m_taken.contains(left));
+    }
+    m_taken.insert(left);
+    m_left.insert(fileName, left);
+    return left;
+}
+
+QByteArray ContentIds::ofPicture(const QString &fileName)
+{
+    return leftPart(fileName) + '@' + m_domain;
+}
+
+QByteArray ContentIds::ofReference(const QString &fileName)
+{
+    if (!m_listed.contains(fileName)) {
+        // A web-style reference ("my%20banner.png") or another letter case (Windows file
+        // names ignore it) still means the listed picture.
+        const QString decoded = QUrl::fromPercentEncoding(fileName.toUtf8());
+        for (const QString &candidate : {decoded, fileName}) {
+            for (const QString &listed : std::as_const(m_listed)) {
+                if (listed == candidate || listed.compare(candidate, Qt::CaseInsensitive) == 0)
+                    return ofPicture(listed);
+            }
+        }
+    }
+    return ofPicture(fileName);
+}
+
+QString PrepareHtmlBody(const QString &body, bool mailProgramRoute, const QStringList &pictures,
+    const QByteArray &contentIdDomain)
 {
     QString result = body;
     if (mailProgramRoute) {
@@ -124,16 +273,19 @@ QString PrepareHtmlBody(const QString &body, bool mailProgramRoute)
             result.replace(declaration, QStringLiteral("charset=utf-8"));
         }
     }
-    return rewritePictureReferences(result);
+    ContentIds ids(pictures, contentIdDomain);
+    return RewriteHtmlReferences(result, ids, !mailProgramRoute);
 }
 
-QString ApplyMacros(
-    const QString &body, const QString &toText, const QString &from, const QString &subject)
+QString ApplyMacros(const QString &body, const QString &toText, const QString &from,
+    const QString &subject, bool html)
 {
     QString result = body;
-    result.replace(QLatin1String("%TO%"), toText, Qt::CaseSensitive);
-    result.replace(QLatin1String("%FROM%"), from, Qt::CaseSensitive);
-    result.replace(QLatin1String("%SUBJECT%"), subject, Qt::CaseSensitive);
+    result.replace(
+        QLatin1String("%TO%"), html ? escapedForHtml(toText) : toText, Qt::CaseSensitive);
+    result.replace(QLatin1String("%FROM%"), html ? escapedForHtml(from) : from, Qt::CaseSensitive);
+    result.replace(
+        QLatin1String("%SUBJECT%"), html ? escapedForHtml(subject) : subject, Qt::CaseSensitive);
     return result;
 }
 
@@ -158,21 +310,6 @@ QString DisplayNameOfLine(const QString &text)
     return QString();
 }
 
-QString MailboxAddressOfLine(const QString &text)
-{
-    // "addr (Name)": the comment is the display name, not a part of the address.
-    if (!text.contains(u'"') && !text.contains(u'<')) {
-        const qsizetype open = text.indexOf(u'(');
-        if (open >= 0) {
-            const qsizetype close = text.indexOf(u')', open);
-            QString rest = text;
-            rest.remove(open, close >= 0 ? close - open + 1 : text.size() - open);
-            return AddressOfLine(rest);
-        }
-    }
-    return AddressOfLine(text);
-}
-
 QString OneHeaderLine(const QString &text)
 {
     QString out;
@@ -185,19 +322,6 @@ QString OneHeaderLine(const QString &text)
             out += u' ';
         else if (c.unicode() == 0x7F)
             out += u' ';
-        else
-            out += c;
-    }
-    return out;
-}
-
-QByteArray ContentIdOf(const QString &fileName)
-{
-    QByteArray out;
-    for (char c : fileName.toUtf8()) {
-        const auto b = uchar(c);
-        if (b < 0x20 || b >= 0x7F || b == '<' || b == '>')
-            out += '%' + QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
         else
             out += c;
     }

@@ -2,6 +2,8 @@
 
 #include "compose/Charsets.h"
 #include "compose/GMimeSupport.h"
+#include "compose/HeaderValues.h"
+#include "compose/HtmlBody.h"
 #include "compose/MessageAssembly.h"
 #include "project/TextFile.h"
 
@@ -26,10 +28,6 @@ constexpr char kXMailer[] = "Kolporta - https://kolporta.org";
 
 // Base64 lines of 76 characters, the most RFC 2045 allows.
 constexpr qsizetype kBase64LineLength = 76;
-
-// Folded header lines stay within the 78 characters RFC 5322 recommends where the text
-// has places to fold at.
-constexpr qsizetype kFoldWidth = 78;
 
 // A file part's content stands in the GMime tree as one marker line, replaced by the
 // cached Base64 lines when the message is encoded. The control bytes cannot occur in any
@@ -59,65 +57,19 @@ MessageEnvironment currentEnvironment()
 
 template <typename T> using GPtr = GObjectPtr<T>;
 
-struct GFreeDeleter
-{
-    void operator()(char *text) const { g_free(text); }
-};
-using GString = std::unique_ptr<char, GFreeDeleter>;
-
-bool isPrintableAscii(const QString &text)
-{
-    for (QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
-            return false;
-    return true;
-}
-
-QByteArray quoted(const QString &text)
-{
-    QByteArray out = "\"";
-    for (char c : text.toLatin1()) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    out += '"';
-    return out;
-}
-
-// Folds a structured header value at its spaces so that "Name: value" lines stay within
-// kFoldWidth where possible; returns the raw value GMime writes after the colon.
-QByteArray foldedRawValue(const QByteArray &name, const QByteArray &value)
-{
-    QByteArray out = " ";
-    qsizetype column = name.size() + 2;
-    bool first = true;
-    for (const QByteArray &word : value.split(' ')) {
-        if (!first) {
-            // Never before an empty word: a run of blanks folded on its own would leave a
-            // line of blanks only, which RFC 5322 forbids.
-            if (!word.isEmpty() && column + 1 + word.size() > kFoldWidth) {
-                out += "\n ";
-                column = 1;
-            } else {
-                out += ' ';
-                ++column;
-            }
-        }
-        out += word;
-        column += word.size();
-        first = false;
-    }
-    out += '\n';
-    return out;
-}
-
-void appendRawHeader(GMimeHeaderList *headers, const char *name, const QByteArray &value)
+void appendRawHeader(GMimeHeaderList *headers, const char *name, const HeaderTokens &tokens)
 {
     g_mime_header_list_append(headers, name, "", nullptr);
     GMimeHeader *header
         = g_mime_header_list_get_header_at(headers, g_mime_header_list_get_count(headers) - 1);
-    g_mime_header_set_raw_value(header, foldedRawValue(name, value).constData());
+    g_mime_header_set_raw_value(header, FoldedHeaderValue(name, tokens).constData());
+}
+
+HeaderTokens mailboxTokens(const QString &text, bool smtpUtf8)
+{
+    const QString line = OneHeaderLine(text);
+    return MailboxTokens(
+        DisplayNameOfLine(line), TransportAddress(AddressOfLine(line), smtpUtf8).toUtf8());
 }
 
 QByteArray defaultMessageIdLocalPart()
@@ -142,7 +94,8 @@ GDateTime *toGDateTime(const QDateTime &when)
 // apart at LF), in the charset the part declares.
 QByteArray withLfLineEnds(QByteArray bytes)
 {
-    bytes.replace("\r\n", "\n");
+    if (bytes.contains('\r'))
+        bytes.replace("\r\n", "\n");
     return bytes;
 }
 
@@ -187,30 +140,18 @@ QByteArray XMailerText()
     return QByteArray(kXMailer);
 }
 
-QByteArray FormatMailbox(const QString &text)
-{
-    ensureGMimeInitialized();
-    const QString line = OneHeaderLine(text);
-    const QString name = DisplayNameOfLine(line);
-    const QByteArray address = MailboxAddressOfLine(line).toUtf8();
-    if (name.isEmpty())
-        return address;
-    QByteArray phrase;
-    if (isPrintableAscii(name)) {
-        phrase = quoted(name);
-    } else {
-        const QByteArray charset = PlainTextCharset(name);
-        GString encoded(g_mime_utils_header_encode_phrase(
-            nullptr, name.toUtf8().constData(), charset.constData()));
-        phrase = QByteArray(encoded.get());
-    }
-    return phrase + " <" + address + '>';
-}
-
 void SetMessageEnvironment(const MessageEnvironment &env)
 {
     QMutexLocker locker(&environmentLock);
     environment = env;
+}
+
+QByteArray NewContentIdDomain()
+{
+    const MessageEnvironment env = currentEnvironment();
+    if (env.contentIdDomain)
+        return env.contentIdDomain();
+    return QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".kolporta";
 }
 
 // ---- PartCache ----
@@ -220,9 +161,28 @@ struct PartCache::Private
     QMutex lock;
     QHash<QString, CachedPartPtr> parts;
     QMimeDatabase mimeDatabase;
+    // The last HTML body and its plain-text form: a body without macros is the same for
+    // every message of a run, and is read only once.
+    QString html;
+    QString plainText;
 
     CachedPartPtr part(const QString &path, QString *error);
+    QString plainTextOf(const QString &body);
 };
+
+QString PartCache::Private::plainTextOf(const QString &body)
+{
+    {
+        QMutexLocker locker(&lock);
+        if (!html.isNull() && html == body)
+            return plainText;
+    }
+    const QString text = PlainTextOfHtml(body);
+    QMutexLocker locker(&lock);
+    html = body;
+    plainText = text;
+    return text;
+}
 
 CachedPartPtr PartCache::Private::part(const QString &path, QString *error)
 {
@@ -236,18 +196,9 @@ CachedPartPtr PartCache::Private::part(const QString &path, QString *error)
             return cached;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = project::TextFile::openErrorText(path, file.errorString());
+    QByteArray bytes;
+    if (!project::TextFile::readBytes(path, &bytes, error))
         return nullptr;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = project::TextFile::openErrorText(path, file.errorString());
-        return nullptr;
-    }
 
     auto entry = std::make_shared<CachedPart>();
     entry->fileSize = size;
@@ -284,6 +235,7 @@ struct MimeMessage::Private
     QString from;
     QStringList to;
     QString subject;
+    bool smtpUtf8 = false;
     QList<QByteArray> lines;
     qint64 size = 0;
 
@@ -293,12 +245,15 @@ struct MimeMessage::Private
             g_object_unref(message);
     }
 
-    GMimeObject *newFilePart(const QString &path, const CachedPartPtr &cached, bool picture);
+    // A picture when contentId is set, else an attachment.
+    GMimeObject *newFilePart(
+        const QString &path, const CachedPartPtr &cached, const QByteArray &contentId);
 };
 
 GMimeObject *MimeMessage::Private::newFilePart(
-    const QString &path, const CachedPartPtr &cached, bool picture)
+    const QString &path, const CachedPartPtr &cached, const QByteArray &contentId)
 {
+    const bool picture = !contentId.isEmpty();
     const qsizetype slash = cached->mimeType.indexOf('/');
     GMimePart *part = g_mime_part_new_with_type(
         cached->mimeType.left(slash).constData(), cached->mimeType.mid(slash + 1).constData());
@@ -317,7 +272,7 @@ GMimeObject *MimeMessage::Private::newFilePart(
     g_mime_object_set_disposition(object, picture ? "inline" : "attachment");
     g_mime_part_set_filename(part, fileName.toUtf8().constData());
     if (picture)
-        g_mime_object_set_content_id(object, ContentIdOf(fileName).constData());
+        g_mime_object_set_content_id(object, contentId.constData());
     return object;
 }
 
@@ -342,6 +297,11 @@ void MimeMessage::setSubject(const QString &subject)
     d->subject = subject;
 }
 
+void MimeMessage::setSmtpUtf8(bool smtpUtf8)
+{
+    d->smtpUtf8 = smtpUtf8;
+}
+
 const QList<QByteArray> &MimeMessage::encode()
 {
     const MessageEnvironment env = currentEnvironment();
@@ -350,17 +310,19 @@ const QList<QByteArray> &MimeMessage::encode()
 
     // The header block is written afresh in its fixed order on every encode.
     g_mime_header_list_clear(headers);
-    appendRawHeader(headers, "From", FormatMailbox(d->from));
+    appendRawHeader(headers, "From", mailboxTokens(d->from, d->smtpUtf8));
     if (!d->to.isEmpty()) {
-        QByteArray to;
-        for (const QString &text : std::as_const(d->to))
-            to += (to.isEmpty() ? "" : ", ") + FormatMailbox(text);
+        HeaderTokens to;
+        for (const QString &text : std::as_const(d->to)) {
+            if (!to.isEmpty())
+                to.last().text += ',';
+            to += mailboxTokens(text, d->smtpUtf8);
+        }
         appendRawHeader(headers, "To", to);
     }
     const QString subject = OneHeaderLine(d->subject);
     if (!subject.isEmpty())
-        g_mime_message_set_subject(
-            d->message, subject.toUtf8().constData(), PlainTextCharset(subject).constData());
+        appendRawHeader(headers, "Subject", UnstructuredTokens(subject));
     GDateTime *date = toGDateTime(env.now ? env.now() : QDateTime::currentDateTime());
     g_mime_message_set_date(d->message, date);
     g_date_time_unref(date);
@@ -453,20 +415,33 @@ std::unique_ptr<MimeMessage> BuildMessage(
 
     GPtr<GMimeObject> body;
     if (content.html) {
+        // alternative(text/plain, text/html), the HTML inside related(text/html, pictures)
+        // when there are pictures: a reader resolves cid: within the related part that holds
+        // the HTML, and a text-only reader gets the text.
         GPtr<GMimeMultipart> alternative(newMultipart("alternative", env));
-        if (!content.pictures.isEmpty()) {
+        GPtr<GMimeObject> plain(
+            newPlainTextPart(content.textTemplate && content.textTemplate->fillsIn()
+                    ? content.textTemplate->text(
+                        content.macroTo, content.macroFrom, content.macroSubject)
+                    : parts->plainTextOf(content.body)));
+        g_mime_multipart_add(alternative.get(), plain.get());
+        GPtr<GMimeObject> html(newHtmlPart(content.body));
+        if (content.pictures.isEmpty()) {
+            g_mime_multipart_add(alternative.get(), html.get());
+        } else {
             GPtr<GMimeMultipart> related(newMultipart("related", env));
+            g_mime_object_set_content_type_parameter(
+                GMIME_OBJECT(related.get()), "type", "text/html");
+            g_mime_multipart_add(related.get(), html.get());
+            ContentIds ids(content.pictures, content.contentIdDomain);
             for (qsizetype i = 0; i < pictures.size(); ++i) {
-                GPtr<GMimeObject> picture(
-                    d->newFilePart(content.pictures.at(i), pictures.at(i), true));
+                const QString &path = content.pictures.at(i);
+                GPtr<GMimeObject> picture(d->newFilePart(
+                    path, pictures.at(i), ids.ofPicture(QFileInfo(path).fileName())));
                 g_mime_multipart_add(related.get(), picture.get());
             }
             g_mime_multipart_add(alternative.get(), GMIME_OBJECT(related.get()));
         }
-        GPtr<GMimeObject> plain(newPlainTextPart(QString()));
-        g_mime_multipart_add(alternative.get(), plain.get());
-        GPtr<GMimeObject> html(newHtmlPart(content.body));
-        g_mime_multipart_add(alternative.get(), html.get());
         body.reset(GMIME_OBJECT(alternative.release()));
     } else {
         body.reset(newPlainTextPart(content.body));
@@ -476,7 +451,7 @@ std::unique_ptr<MimeMessage> BuildMessage(
         g_mime_multipart_add(mixed.get(), body.get());
         for (qsizetype i = 0; i < attachments.size(); ++i) {
             GPtr<GMimeObject> attachment(
-                d->newFilePart(content.attachments.at(i), attachments.at(i), false));
+                d->newFilePart(content.attachments.at(i), attachments.at(i), QByteArray()));
             g_mime_multipart_add(mixed.get(), attachment.get());
         }
         g_mime_message_set_mime_part(d->message, GMIME_OBJECT(mixed.get()));
@@ -496,7 +471,7 @@ QByteArray MessageIdDomain(const QString &sender)
                 return false;
         return true;
     };
-    const QString address = MailboxAddressOfLine(sender);
+    const QString address = AddressOfLine(sender);
     const qsizetype at = address.lastIndexOf(u'@');
     const QString domain = at >= 0 ? address.mid(at + 1) : QString();
     if (usable(domain))

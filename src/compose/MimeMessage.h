@@ -12,6 +12,7 @@
 namespace kolporta::compose {
 
 class PartCache;
+class PlainTextTemplate;
 
 // What BuildMessage needs of a project.
 struct MessageContent
@@ -20,15 +21,15 @@ struct MessageContent
     bool html = false; // the body is HTML
     QStringList pictures; // picture paths for the HTML body (used only when html)
     QStringList attachments; // file attachment paths
+    QByteArray contentIdDomain; // the run's right-hand side of the pictures' Content-IDs
+    // The run's HTML body before its macros and this message's values of them: the plain-text
+    // part is then filled in from the template read once, rather than read from the body.
+    std::shared_ptr<const PlainTextTemplate> textTemplate;
+    QString macroTo, macroFrom, macroSubject;
 };
 
 // The X-mailer header text of every message.
 QByteArray XMailerText();
-
-// A sender or address line as a header mailbox: "Display name" <address>, the name as
-// RFC 2047 encoded words when it is not printable ASCII, or the bare address when the text
-// has no display name. Control characters never survive into the value.
-QByteArray FormatMailbox(const QString &text);
 
 // Injectable sources of everything that varies between two builds of the same message,
 // so tests can compare whole messages byte for byte. Empty members use the real ones.
@@ -37,8 +38,12 @@ struct MessageEnvironment
     std::function<QDateTime()> now;
     std::function<QByteArray()> boundary; // a fresh multipart boundary
     std::function<QByteArray()> messageId; // the local part of a fresh Message-ID
+    std::function<QByteArray()> contentIdDomain; // see NewContentIdDomain
 };
 void SetMessageEnvironment(const MessageEnvironment &env);
+
+// A fresh right-hand side for the Content-IDs of one run's pictures, unique to the run.
+QByteArray NewContentIdDomain();
 
 // A MIME message for the SMTP route. Owns its GMime tree.
 class MimeMessage
@@ -51,6 +56,9 @@ public:
     void setFrom(const QString &senderText);
     void setTo(const QStringList &texts);
     void setSubject(const QString &subject);
+    // Whether the message goes with SMTPUTF8: its addresses are then written in UTF-8 as
+    // they are, else with their domains in IDNA form.
+    void setSmtpUtf8(bool smtpUtf8);
 
     // Encodes the whole message (header block, empty line, body) into lines without their
     // CR LF, and fixes its Date. size() is then the sum of every line's length plus 2.

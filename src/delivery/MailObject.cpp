@@ -106,8 +106,7 @@ bool MailObject::prepareClient(int index, QString *error)
         *error = QStringLiteral("Index is out ot range");
         return false;
     }
-    // Looked at afresh, as the Windows program loaded the library at this moment: a program
-    // installed or removed since start-up counts as it is now.
+    // Looked at afresh: a program installed or removed since start-up counts as it is now.
     MailProgram &program = m_programs[index];
     const QString path = MailPrograms::programPath(program.command);
     const QString startError = startErrorText(program, path);
@@ -160,7 +159,7 @@ bool MailObject::send(QString *error)
         *error = QStringLiteral("No Simple MAPI client installed, cannot send the message");
         return false;
     }
-    for (const QString &path : m_attachments) {
+    for (const QString &path : m_pictures + m_attachments) {
         if (!QFileInfo(path).isFile()) {
             *error = mapiErrorText(mapiAttachmentNotFound);
             return false;
@@ -182,8 +181,11 @@ bool MailObject::send(QString *error)
     message.subject = m_subject;
     message.body = m_body;
     message.html = m_html;
+    for (const QString &path : m_pictures)
+        message.pictures.append(QFileInfo(path).absoluteFilePath());
     for (const QString &path : m_attachments)
         message.files.append(QFileInfo(path).absoluteFilePath());
+    message.contentIdDomain = m_contentIdDomain;
     for (const Recipient &recipient : m_recipients)
         message.recipients.append({recipient.text, recipient.kind == RecipientKind::Bcc});
     QByteArray bytes;
@@ -194,7 +196,7 @@ bool MailObject::send(QString *error)
     case compose::MailProgramMessage::Error::UnreadableFile:
         *error = mapiErrorText(mapiAttachmentOpenFailure);
         return false;
-    case compose::MailProgramMessage::Error::EmptyAddress:
+    case compose::MailProgramMessage::Error::InvalidAddress:
         *error = mapiErrorText(mapiInvalidRecipients);
         return false;
     }

@@ -36,6 +36,13 @@ public:
     void setHtml(bool html) { m_html = html; }
     void setSubject(const QString &subject) { m_subject = subject; }
     void setBody(const QString &body); // CR LF is added when missing at the end
+    // The pictures of an HTML body (inline, with Content-IDs on the domain that the run's
+    // prepared body refers to) and the attachments; without HTML both go as attachments.
+    void setPictures(const QStringList &paths, const QByteArray &contentIdDomain)
+    {
+        m_pictures = paths;
+        m_contentIdDomain = contentIdDomain;
+    }
     void setAttachments(const QStringList &paths) { m_attachments = paths; }
     void clearRecipients() { m_recipients.clear(); }
     void addRecipient(const QString &text, RecipientKind kind);
@@ -79,6 +86,8 @@ private:
     bool m_html = false;
     QString m_subject;
     QString m_body;
+    QStringList m_pictures;
+    QByteArray m_contentIdDomain;
     QStringList m_attachments;
     QList<Recipient> m_recipients;
     int m_timeoutMs = 120000;

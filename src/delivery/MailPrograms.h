@@ -11,8 +11,8 @@ namespace kolporta::delivery {
 // How a mail program's command line is read and found, and how the list of mail programs is
 // built: from mailclients.ini when it exists, else by looking at what is installed. No shell
 // runs the command: it is split into words at blanks, double quotes group a word with blanks
-// in it, and each word has $NAME, ${NAME} and a leading "~/" expanded, as the Windows program
-// expanded the environment in a mail client's library path.
+// in it, and each word has $NAME, ${NAME} and a leading "~/" expanded, so a command can name
+// a program in the user's own folders.
 namespace MailPrograms {
 
 // The words of a command with the environment expanded; empty for a blank command.

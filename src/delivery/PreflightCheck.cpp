@@ -448,8 +448,8 @@ void Checker::checkMacros()
 
 void Checker::checkFiles()
 {
-    // What the route sends: SMTP the pictures of an HTML body and the attachments; a mail
-    // program the picture list alone.
+    // What the route sends: SMTP the pictures of an HTML body, a mail program the pictures
+    // whatever the body; both the attachments.
     QStringList sent;
     if (mailProgram() || m_settings.htmlBody)
         sent = m_settings.pictures;
@@ -458,14 +458,7 @@ void Checker::checkFiles()
             add(Severity::Warning, QStringLiteral("picture-unreferenced"), {}, path,
                 QStringLiteral("the body is not HTML, so the picture is not sent"));
     }
-    if (mailProgram()) {
-        for (const QString &path : m_settings.files)
-            add(Severity::Warning, QStringLiteral("attachment-not-sent"), {}, path,
-                QStringLiteral("the mail-program route hands over the pictures only, not the "
-                               "attachments"));
-    } else {
-        sent += m_settings.files;
-    }
+    sent += m_settings.files;
     for (const QString &path : std::as_const(sent)) {
         const QFileInfo info(path);
         QFile file(path);
@@ -527,9 +520,10 @@ void Checker::measureLargestMessage()
     }
     const QString line = longest >= 0 ? m_p.addressList.at(longest) : QString();
     QString body = m_settings.body;
+    const QByteArray contentIdDomain = compose::NewContentIdDomain();
     if (m_settings.htmlBody)
-        body = compose::PrepareHtmlBody(body, mailProgram());
-    body = compose::ApplyMacros(body, line, m_p.from, m_p.subject);
+        body = compose::PrepareHtmlBody(body, mailProgram(), m_settings.pictures, contentIdDomain);
+    body = compose::ApplyMacros(body, line, m_p.from, m_p.subject, m_settings.htmlBody);
 
     qint64 size = -1;
     QString error;
@@ -537,6 +531,7 @@ void Checker::measureLargestMessage()
         compose::MessageContent content;
         content.body = body;
         content.html = m_settings.htmlBody;
+        content.contentIdDomain = contentIdDomain;
         content.pictures = m_settings.pictures;
         content.attachments = m_settings.files;
         std::unique_ptr<compose::MimeMessage> message
@@ -553,7 +548,9 @@ void Checker::measureLargestMessage()
         message.subject = m_p.subject;
         message.body = body;
         message.html = m_settings.htmlBody;
-        message.files = m_settings.pictures;
+        message.pictures = m_settings.pictures;
+        message.files = m_settings.files;
+        message.contentIdDomain = contentIdDomain;
         if (longest >= 0) {
             message.recipients.append({line.trimmed(), false});
         } else {
@@ -612,6 +609,14 @@ void Checker::checkServer()
         QString why = lastError;
         if (why.isEmpty() && !client.lastReply().isEmpty())
             why = QString::fromUtf8(client.lastReply().constFirst());
+        // A refused log-in fails the opening, and so would stop the run before its first line.
+        if (client.loginFailed()) {
+            add(Severity::Error, QStringLiteral("server-login"), {}, endpoint,
+                QStringLiteral("the log-in as \"%1\" fails, so the run would stop at once: %2")
+                    .arg(m_profile.user, why));
+            client.close();
+            return;
+        }
         add(Severity::Error, QStringLiteral("server-unreachable"), {}, endpoint,
             QStringLiteral("no SMTP session could be opened: %1")
                 .arg(why.isEmpty() ? QStringLiteral("the server refused") : why));
@@ -658,7 +663,8 @@ void Checker::checkServer()
             QStringLiteral("the log-in as \"%1\" succeeds").arg(m_profile.user));
     else
         add(Severity::Warning, QStringLiteral("server-login"), {}, endpoint,
-            QStringLiteral("the log-in as \"%1\" fails; the server may refuse the messages")
+            QStringLiteral("no log-in as \"%1\" is tried: the server offers no mechanism "
+                           "this program knows; the server may refuse the messages")
                 .arg(m_profile.user));
     if (limit > 0) {
         if (m_report.largestMessage > limit)

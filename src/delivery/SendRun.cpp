@@ -1,10 +1,13 @@
 #include "delivery/SendRun.h"
 
+#include "compose/HtmlBody.h"
+#include "compose/MailProgramMessage.h"
 #include "compose/MessageAssembly.h"
 #include "compose/MimeMessage.h"
 #include "delivery/MailObject.h"
 #include "delivery/SendRunHost.h"
 #include "delivery/SmtpClient.h"
+#include "delivery/SmtpConnection.h"
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
@@ -41,6 +44,10 @@ const QString SmtpCancelled = QStringLiteral("!!! odesilani preruseno uzivatelem
 const QString MailCancelled = QStringLiteral("!!! Odesilani preruseno uzivatelem");
 const QString RouteEnd = QStringLiteral("--- odesilani ukonceno ---");
 const QString GoesOn = QStringLiteral("Odesílání dalších zpráv bude pokračovat");
+// The connection was lost after the end-of-data ".": the message may have arrived.
+const QString Uncertain = QStringLiteral("  Chyba - doručení nejisté");
+const QString BatchUncertain = QStringLiteral("!!! Chyba - doručení nejisté");
+const QString LoginFailed = QStringLiteral("Přihlášení k serveru se nezdařilo: ");
 } // namespace Text
 
 const QString kBang = QStringLiteral("!!! ");
@@ -97,16 +104,36 @@ private:
         m_host.setProgressMaximum(maximum);
     }
 
-    bool smtpRoute();
-    bool smtpBcc();
-    bool smtpSingle();
-    void startTransaction(qint64 size);
-    void sendBatch(const QList<QByteArray> &lines);
-    void reopen()
+    // Every line the run reaches gets exactly one outcome, reported here.
+    void report(int index, LineOutcome outcome)
     {
-        m_session->close();
-        m_session->open();
+        m_counts.add(outcome);
+        m_host.lineOutcome(index, outcome);
     }
+
+    bool smtpRoute();
+    void showConnectFailed();
+    SmtpSession &smtp() { return m_smtp->session(); }
+    bool recover(int *attempts);
+    bool endOfData(QString *error);
+    // MAIL FROM and RCPT TO for the sender field and an address line: the address in its
+    // transport form, with SMTPUTF8 when the message goes with it. An address that needs
+    // SMTPUTF8 on a message that goes without is refused here, and the server hears nothing.
+    bool mailFrom(const QString &senderText, qint64 size, bool smtpUtf8);
+    bool rcptTo(const QString &line, bool smtpUtf8);
+
+    bool smtpSingle();
+    LineOutcome sendSingle(const QString &line, const QList<QByteArray> &lines, qint64 size,
+        bool smtpUtf8, bool *poll);
+
+    bool smtpBcc();
+    void startBatch();
+    bool giveSender();
+    bool ensureTransaction();
+    void addRecipient(int index, const QString &line);
+    void sendBatch(const QList<QByteArray> &lines);
+    void failBatch();
+    void finishBatch(LineOutcome outcome);
 
     bool mailRoute();
     bool mailBcc(MailObject &mail);
@@ -120,10 +147,33 @@ private:
     int m_lastLine = -1;
     int m_progressMaximum = 0;
     QString m_template;
+    QByteArray m_contentIdDomain;
+    std::shared_ptr<const compose::PlainTextTemplate> m_textTemplate;
     compose::PartCache m_parts;
-    std::unique_ptr<SmtpSession> m_session;
+    std::unique_ptr<SmtpConnection> m_smtp;
     bool m_connectFailed = false;
     QString m_error;
+    LineCounts m_counts;
+
+    // Why the SMTP route stops before its end, other than an error.
+    enum class Stop {
+        None,
+        Cancelled, // the user cancelled while the connection was to be made again
+        GaveUp, // the server could not be reached again
+    };
+    Stop m_stop = Stop::None;
+
+    // The open BCC batch: one transaction, made again on a new connection after a loss.
+    struct Batch
+    {
+        QList<int> indexes; // the lines whose addresses the server accepted, in order
+        QStringList lines;
+        int counter = 0; // addresses given, refused ones included
+        int attempts = 0; // the transaction's retries so far
+        bool open = false; // MAIL FROM and the accepted addresses went over this session
+    };
+    Batch m_batch;
+    qint64 m_messageSize = 0;
 };
 
 SendRunResult SendRun::Run::execute()
@@ -139,11 +189,16 @@ SendRunResult SendRun::Run::execute()
     m_host.clearCancelRequested();
     m_template = m_settings.body;
     m_lastLine = m_host.lineCount() - 1;
+    m_contentIdDomain = compose::NewContentIdDomain();
     if (m_settings.htmlBody)
-        m_template = compose::PrepareHtmlBody(m_template, m_settings.route > 0);
+        m_template = compose::PrepareHtmlBody(
+            m_template, m_settings.route > 0, m_settings.pictures, m_contentIdDomain);
+    if (m_settings.htmlBody && m_settings.route == 0)
+        m_textTemplate = std::make_shared<compose::PlainTextTemplate>(m_template);
     m_host.setBusyCursor(true);
 
     SendRunResult result;
+    result.lines = m_lastLine + 1;
     bool finished = false;
     if (m_settings.route == 0) {
         finished = smtpRoute();
@@ -155,6 +210,7 @@ SendRunResult SendRun::Run::execute()
         result.status = finished ? SendRunResult::Status::Finished : SendRunResult::Status::Error;
     }
     result.error = m_error;
+    result.counts = m_counts;
 
     // H. End of every run, however it ended.
     m_host.setTitle(appTitle());
@@ -173,8 +229,13 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
     const QString sender = m_host.sender();
     const QString subject = m_host.subject();
     compose::MessageContent content;
-    content.body = compose::ApplyMacros(m_template, toText, sender, subject);
+    content.body = compose::ApplyMacros(m_template, toText, sender, subject, m_settings.htmlBody);
     content.html = m_settings.htmlBody;
+    content.contentIdDomain = m_contentIdDomain;
+    content.textTemplate = m_textTemplate;
+    content.macroTo = toText;
+    content.macroFrom = sender;
+    content.macroSubject = subject;
     content.pictures = m_settings.pictures;
     content.attachments = m_settings.files;
     QString error;
@@ -200,50 +261,201 @@ bool SendRun::Run::smtpRoute()
     if (!settings::LoadSmtpProfile(
             settings::HomeFolder::smtpIniPath(), m_host.profileName(), &profile, &error))
         return fail(error);
+    std::unique_ptr<SmtpSession> session;
     if (m_owner.m_sessionFactory) {
-        m_session = m_owner.m_sessionFactory(profile);
+        session = m_owner.m_sessionFactory(profile);
     } else {
         auto client = std::make_unique<SmtpClient>(profile);
         SendRunHost *host = &m_host;
         QObject::connect(client.get(), &SmtpClient::statusLine, client.get(),
             [host](const QString &line) { host->statusLine(line); });
-        m_session = std::move(client);
+        session = std::move(client);
     }
-    if (!m_session || !m_session->open()) {
-        m_session.reset();
-        m_connectFailed = true;
-        log(kBang + Text::ConnectFailed);
-        m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
+    if (!session) {
+        showConnectFailed();
+        return false;
+    }
+    SendRunHost *host = &m_host;
+    session->setCancelCheck([host] { return host->waitsCancelled(); });
+    m_smtp
+        = std::make_unique<SmtpConnection>(std::move(session), m_host, m_owner.m_reconnectDelays);
+    // The first opening is not tried again: a server that cannot be reached at all ends the
+    // run at once.
+    if (!m_smtp->open()) {
+        showConnectFailed();
+        m_smtp.reset();
         return false;
     }
 
     const bool ok = m_settings.sendAsBcc ? smtpBcc() : smtpSingle();
-    if (ok)
+    if (m_stop == Stop::GaveUp)
+        showConnectFailed();
+    else if (ok)
         log(Text::RouteEnd);
     // Also after an error: the server is told we are leaving rather than left hanging.
-    m_session->close();
-    m_session.reset();
-    return ok;
+    m_smtp->close();
+    m_smtp.reset();
+    return ok && m_stop != Stop::GaveUp;
 }
 
-void SendRun::Run::startTransaction(qint64 size)
+void SendRun::Run::showConnectFailed()
+{
+    m_connectFailed = true;
+    log(kBang + Text::ConnectFailed);
+    // A refused log-in would otherwise look like a server that cannot be reached.
+    if (m_smtp && smtp().loginFailed())
+        m_host.showErrorBox(
+            Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed + m_smtp->error(),
+            Text::ErrorCaption);
+    else
+        m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
+}
+
+// After a lost session: true when a new one is open and the transaction may go again. A
+// cancel or giving up on the server also stops the route (m_stop).
+bool SendRun::Run::recover(int *attempts)
+{
+    switch (m_smtp->recover(attempts)) {
+    case SmtpConnection::Recovery::Reopened:
+        return true;
+    case SmtpConnection::Recovery::RetriesUsed:
+        return false;
+    case SmtpConnection::Recovery::Cancelled:
+        m_stop = Stop::Cancelled;
+        return false;
+    case SmtpConnection::Recovery::GaveUp:
+        m_stop = Stop::GaveUp;
+        return false;
+    }
+    return false;
+}
+
+// The end-of-data "." of a message: the one point past which the message may have been
+// delivered whatever becomes of the connection. A transaction is tried again only when it
+// failed before this point, or when the server answered the "." with 421.
+bool SendRun::Run::endOfData(QString *error)
+{
+    return smtp().sendEndOfData(error);
+}
+
+bool SendRun::Run::mailFrom(const QString &senderText, qint64 size, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(senderText);
+    if (smtpUtf8)
+        return smtp().mailFromSmtpUtf8(address, size);
+    return !compose::NeedsSmtpUtf8(address)
+        && smtp().mailFrom(compose::TransportAddress(address, false), size);
+}
+
+bool SendRun::Run::rcptTo(const QString &line, bool smtpUtf8)
+{
+    const QString address = compose::AddressOfLine(line);
+    return (smtpUtf8 || !compose::NeedsSmtpUtf8(address))
+        && smtp().rcptTo(compose::TransportAddress(address, smtpUtf8));
+}
+
+// D. SMTP, one message per address line.
+bool SendRun::Run::smtpSingle()
+{
+    log(Text::SmtpSingle);
+    for (int i = 0; i <= m_lastLine; ++i) {
+        showTurn(i);
+        const QString line = m_host.addressLine(i);
+        if (compose::IsBlankLine(line)) {
+            report(i, LineOutcome::Skipped);
+            continue;
+        }
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        if (lineUtf8 && m_smtp->isOpen() && !smtp().offersSmtpUtf8()) {
+            log(kBang + line + Text::AddressRefused); // nothing went to the server for it
+            report(i, LineOutcome::Refused);
+            continue;
+        }
+        std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
+        if (!message)
+            return false;
+        message->setTo({compose::AddressOfLine(line)});
+        m_host.moveCaretToLine(i);
+
+        const bool smtpUtf8 = m_smtp->isOpen() && smtp().offersSmtpUtf8()
+            && (lineUtf8 || compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
+        message->setSmtpUtf8(smtpUtf8);
+        const QList<QByteArray> &lines = message->encode();
+        bool poll = true;
+        report(i, sendSingle(line, lines, message->size(), smtpUtf8, &poll));
+        if (m_stop == Stop::GaveUp)
+            return false;
+        if (m_stop == Stop::Cancelled) {
+            log(Text::SmtpCancelled);
+            break;
+        }
+        if (!poll)
+            continue; // no poll after a refused address or message
+        message.reset();
+        m_host.processEvents();
+        if (m_host.cancelRequested()) {
+            log(Text::SmtpCancelled);
+            break;
+        }
+        m_host.repaintMainWindow();
+    }
+    return true;
+}
+
+// One line's transaction. One that lost its connection before the "." went is tried again
+// on a new connection, at most MaxRetries times; then the line fails and the run goes on.
+LineOutcome SendRun::Run::sendSingle(
+    const QString &line, const QList<QByteArray> &lines, qint64 size, bool smtpUtf8, bool *poll)
 {
     const QString sender = m_host.sender();
-    if (!m_session->mailFrom(compose::AddressOfLine(sender), size))
-        log(kBang + sender + Text::FromRefused);
-}
-
-void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
-{
-    QString error;
-    if (m_session->sendData(lines, &error)) {
-        log(Text::BatchSent);
-    } else if (error.isEmpty()) {
-        log(Text::BatchRefused);
-    } else {
-        log(kBang + Text::SendError + error);
-        showSendError(error);
-        reopen(); // whether it reopens is seen at the next command
+    int attempts = 0;
+    for (;;) {
+        if (!m_smtp->isOpen() && !recover(&attempts)) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
+            return LineOutcome::Failed;
+        }
+        if (!mailFrom(sender, size, smtpUtf8)) {
+            if (m_smtp->lost())
+                continue;
+            // The connection stays open; the next line tries again.
+            log(kBang + sender + Text::FromRefused);
+            return LineOutcome::Refused;
+        }
+        if (!rcptTo(line, smtpUtf8)) {
+            if (m_smtp->lost())
+                continue;
+            log(kBang + line + Text::AddressRefused);
+            m_smtp->reopen();
+            *poll = false;
+            return LineOutcome::Refused;
+        }
+        QString error;
+        bool afterEnd = false;
+        bool ok = smtp().sendDataLines(lines, &error);
+        if (ok) {
+            afterEnd = true;
+            ok = endOfData(&error);
+        }
+        if (ok) {
+            log(line);
+            return LineOutcome::Sent;
+        }
+        if (!error.isEmpty()) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + error);
+            showSendError(error);
+            return LineOutcome::Failed;
+        }
+        if (m_smtp->lost()) {
+            if (!afterEnd || smtp().lastReplyCode() == 421)
+                continue;
+            // Sent again, it might arrive twice; the user decides.
+            log(kBang + line + Text::Uncertain);
+            return LineOutcome::Uncertain;
+        }
+        log(kBang + line + Text::DataRefused);
+        m_smtp->reopen();
+        *poll = false;
+        return LineOutcome::Refused;
     }
 }
 
@@ -256,30 +468,44 @@ bool SendRun::Run::smtpBcc()
         return false;
     // The recipients go in no header; To names the sender.
     message->setTo({m_host.sender()});
+    message->setSmtpUtf8(m_smtp->isOpen() && smtp().offersSmtpUtf8()
+        && compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
     const QList<QByteArray> lines = message->encode();
-    const qint64 size = message->size();
-    startTransaction(size);
+    m_messageSize = message->size();
+    m_batch = Batch();
+    startBatch();
 
-    int counter = 0;
     for (int i = 0; i <= m_lastLine; ++i) {
         showTurn(i);
         const QString line = m_host.addressLine(i);
-        if (compose::IsBlankLine(line))
+        if (compose::IsBlankLine(line)) {
+            report(i, LineOutcome::Skipped);
             continue;
-        // Batches go lazily: a full batch is sent when the next address arrives.
-        if (counter >= m_batchSize) {
-            sendBatch(lines);
-            counter = 0;
-            m_host.repaintMainWindow();
-            startTransaction(size);
         }
-        if (!isStarLine(line)) {
-            ++counter; // a refused address still counts toward the batch
-            if (m_session->rcptTo(compose::AddressOfLine(line)))
-                log(line);
-            else
-                log(kBang + line + Text::AddressRefused);
+        // Batches go lazily: a full batch is sent when the next address arrives.
+        if (m_batch.counter >= m_batchSize) {
+            sendBatch(lines);
+            m_host.repaintMainWindow();
+            if (m_stop == Stop::GaveUp)
+                return false;
+            if (m_stop == Stop::Cancelled) {
+                log(Text::SmtpCancelled);
+                break;
+            }
+            startBatch();
+        }
+        if (isStarLine(line)) {
+            report(i, LineOutcome::Skipped);
+        } else {
+            ++m_batch.counter; // a refused address still counts toward the batch
+            addRecipient(i, line);
             m_host.moveCaretToLine(i);
+            if (m_stop == Stop::GaveUp)
+                return false;
+            if (m_stop == Stop::Cancelled) {
+                log(Text::SmtpCancelled);
+                break;
+            }
         }
         m_host.processEvents();
         if (m_host.cancelRequested()) {
@@ -287,60 +513,160 @@ bool SendRun::Run::smtpBcc()
             break;
         }
     }
-    if (counter > 0) {
+    if (m_batch.counter > 0) {
         m_host.setProgressPosition(m_progressMaximum);
         sendBatch(lines);
         m_host.repaintMainWindow();
     }
+    return m_stop != Stop::GaveUp;
+}
+
+// MAIL FROM at the start of every batch, as the route has always given it. A session lost
+// by then is made again at the batch's first address.
+void SendRun::Run::startBatch()
+{
+    if (m_smtp->isOpen())
+        giveSender();
+}
+
+// MAIL FROM, then again every address the batch already has, after a new connection (those
+// were logged when first accepted and are not logged again). False when the session was lost.
+bool SendRun::Run::giveSender()
+{
+    const QString sender = m_host.sender();
+    // A BCC recipient may need SMTPUTF8, and the transaction starts before they are known.
+    if (!mailFrom(sender, m_messageSize, smtp().offersSmtpUtf8())) {
+        if (m_smtp->lost())
+            return false;
+        // The server will refuse the addresses that follow; the run goes on.
+        log(kBang + sender + Text::FromRefused);
+    }
+    m_batch.open = true;
+    for (qsizetype k = 0; k < m_batch.indexes.size();) {
+        if (rcptTo(m_batch.lines.at(k), smtp().offersSmtpUtf8())) {
+            ++k;
+            continue;
+        }
+        if (m_smtp->lost()) {
+            m_batch.open = false;
+            return false;
+        }
+        // Accepted on the lost connection, refused on this one: it is not sent.
+        log(kBang + m_batch.lines.at(k) + Text::AddressRefused);
+        report(m_batch.indexes.at(k), LineOutcome::Refused);
+        m_batch.indexes.removeAt(k);
+        m_batch.lines.removeAt(k);
+    }
     return true;
 }
 
-// D. SMTP, one message per address line.
-bool SendRun::Run::smtpSingle()
+// The batch's transaction on an open session, made anew after a lost connection. False
+// when that cannot be done within the batch's retries, or the run must stop (m_stop).
+bool SendRun::Run::ensureTransaction()
 {
-    log(Text::SmtpSingle);
-    for (int i = 0; i <= m_lastLine; ++i) {
-        showTurn(i);
-        const QString line = m_host.addressLine(i);
-        if (compose::IsBlankLine(line))
-            continue;
-        std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
-        if (!message)
+    while (!m_batch.open) {
+        if (!m_smtp->isOpen() && !recover(&m_batch.attempts))
             return false;
-        message->setTo({compose::AddressOfLine(line)});
-        m_host.moveCaretToLine(i);
-
-        const QList<QByteArray> &lines = message->encode();
-        const QString sender = m_host.sender();
-        if (!m_session->mailFrom(compose::AddressOfLine(sender), message->size())) {
-            // The connection stays open; the next line tries again.
-            log(kBang + sender + Text::FromRefused);
-        } else if (!m_session->rcptTo(compose::AddressOfLine(line))) {
-            log(kBang + line + Text::AddressRefused);
-            reopen();
-            continue; // no poll after a refused line
-        } else {
-            QString error;
-            if (m_session->sendData(lines, &error)) {
-                log(line);
-            } else if (error.isEmpty()) {
-                log(kBang + line + Text::DataRefused);
-                reopen();
-                continue;
-            } else {
-                log(kBang + line + QStringLiteral("  ") + Text::SendError + error);
-                showSendError(error);
-            }
-        }
-        message.reset();
-        m_host.processEvents();
-        if (m_host.cancelRequested()) {
-            log(Text::SmtpCancelled);
-            break;
-        }
-        m_host.repaintMainWindow();
+        giveSender();
     }
     return true;
+}
+
+void SendRun::Run::addRecipient(int index, const QString &line)
+{
+    for (;;) {
+        if (!ensureTransaction()) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
+            report(index, LineOutcome::Failed);
+            failBatch();
+            return;
+        }
+        if (rcptTo(line, smtp().offersSmtpUtf8())) {
+            m_batch.indexes.append(index);
+            m_batch.lines.append(line);
+            log(line);
+            return;
+        }
+        if (!m_smtp->lost()) {
+            log(kBang + line + Text::AddressRefused);
+            report(index, LineOutcome::Refused);
+            return;
+        }
+        m_batch.open = false;
+    }
+}
+
+// Sends the batch's message to the addresses the server accepted for it.
+void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
+{
+    for (;;) {
+        if (m_batch.indexes.isEmpty()) {
+            // Every address was refused: DATA would carry the message to nobody. The
+            // transaction the server may still hold goes with the connection.
+            log(Text::BatchRefused);
+            if (m_smtp->isOpen() && m_batch.open)
+                m_smtp->reopen();
+            finishBatch(LineOutcome::Refused);
+            return;
+        }
+        if (!ensureTransaction()) {
+            failBatch();
+            return;
+        }
+        if (m_batch.indexes.isEmpty())
+            continue; // on the new connection every address was refused
+        QString error;
+        bool afterEnd = false;
+        bool ok = smtp().sendDataLines(lines, &error);
+        if (ok) {
+            afterEnd = true;
+            ok = endOfData(&error);
+        }
+        if (ok) {
+            log(Text::BatchSent);
+            finishBatch(LineOutcome::Sent);
+            return;
+        }
+        if (!error.isEmpty()) {
+            log(kBang + Text::SendError + error);
+            showSendError(error);
+            finishBatch(LineOutcome::Failed);
+            m_smtp->reopen();
+            return;
+        }
+        if (m_smtp->lost()) {
+            m_batch.open = false;
+            if (!afterEnd || smtp().lastReplyCode() == 421)
+                continue;
+            // Sent again, it might arrive twice; the user decides.
+            log(Text::BatchUncertain);
+            finishBatch(LineOutcome::Uncertain);
+            return;
+        }
+        log(Text::BatchRefused);
+        // A refused DATA command leaves the transaction open on the server, and the next
+        // MAIL FROM would be refused; a new connection ends it.
+        if (!afterEnd)
+            m_smtp->reopen();
+        finishBatch(LineOutcome::Refused);
+        return;
+    }
+}
+
+// The batch's transaction could not be made again: its accepted addresses were not sent.
+void SendRun::Run::failBatch()
+{
+    if (!m_batch.indexes.isEmpty())
+        log(kBang + Text::SendError + m_smtp->error());
+    finishBatch(LineOutcome::Failed);
+}
+
+// Every address the batch holds gets `outcome`, and the next batch starts empty.
+void SendRun::Run::finishBatch(LineOutcome outcome)
+{
+    for (const int index : std::as_const(m_batch.indexes))
+        report(index, outcome);
+    m_batch = Batch();
 }
 
 // E. Mail-program route, common part.
@@ -357,8 +683,8 @@ bool SendRun::Run::mailRoute()
         return fail(error);
     mail->setHtml(m_settings.htmlBody);
     mail->setSubject(m_host.subject());
-    // Only the pictures go to the mail program, as the Windows program did.
-    mail->setAttachments(m_settings.pictures);
+    mail->setPictures(m_settings.pictures, m_contentIdDomain);
+    mail->setAttachments(m_settings.files);
 
     if (!(m_settings.sendAsBcc ? mailBcc(*mail) : mailSingle(*mail)))
         return false;
@@ -380,39 +706,49 @@ bool SendRun::Run::mailBcc(MailObject &mail)
 {
     log(Text::MailBcc + QString::number(m_batchSize));
     setProgressMaximum(m_host.lineCount() / m_batchSize);
-    mail.setBody(compose::ApplyMacros(m_template, QString(), m_host.sender(), m_host.subject()));
+    mail.setBody(compose::ApplyMacros(
+        m_template, QString(), m_host.sender(), m_host.subject(), m_settings.htmlBody));
     mail.clearRecipients();
+    QList<int> batch; // the lines of the batch; the hand-over decides their outcome
+    const auto handOverBatch = [&] {
+        m_host.setProgressPosition(m_progressMaximum);
+        const bool ok = handOver(mail);
+        for (const int index : std::as_const(batch))
+            report(index, ok ? LineOutcome::Sent : LineOutcome::Failed);
+        batch.clear();
+        if (!ok)
+            return false;
+        log(Text::MailBatchSent);
+        m_host.repaintMainWindow();
+        return true;
+    };
     for (int i = 0; i <= m_lastLine; ++i) {
         if (m_host.cancelRequested()) {
             log(Text::MailCancelled);
             break;
         }
         if (i % m_batchSize == 0) {
-            if (i > 0 && !mail.recipients().isEmpty()) {
-                m_host.setProgressPosition(m_progressMaximum);
-                if (!handOver(mail))
-                    return false;
-                log(Text::MailBatchSent);
-                m_host.repaintMainWindow();
-            }
+            if (i > 0 && !mail.recipients().isEmpty() && !handOverBatch())
+                return false;
             mail.clearRecipients();
         }
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
-            mail.addRecipient(line, RecipientKind::Bcc);
-            log(line);
+            if (compose::MailProgramTakes(line)) {
+                mail.addRecipient(line, RecipientKind::Bcc);
+                batch.append(i);
+                log(line);
+            } else {
+                log(kBang + line + Text::AddressRefused);
+                report(i, LineOutcome::Refused);
+            }
             m_host.moveCaretToLine(i);
+        } else {
+            report(i, LineOutcome::Skipped);
         }
         m_host.processEvents();
     }
-    if (!mail.recipients().isEmpty()) {
-        m_host.setProgressPosition(m_progressMaximum);
-        if (!handOver(mail))
-            return false;
-        log(Text::MailBatchSent);
-        m_host.repaintMainWindow();
-    }
-    return true;
+    return mail.recipients().isEmpty() || handOverBatch();
 }
 
 // G. Mail program, one message per address line.
@@ -428,16 +764,27 @@ bool SendRun::Run::mailSingle(MailObject &mail)
         }
         const QString line = m_host.addressLine(i);
         // Here a line whose very first character is "*" is skipped, not only "*" itself.
-        if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*')))
+        if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*'))) {
+            report(i, LineOutcome::Skipped);
             continue;
+        }
+        if (!compose::MailProgramTakes(line)) {
+            log(kBang + line + Text::AddressRefused);
+            report(i, LineOutcome::Refused);
+            continue;
+        }
         m_host.setProgressPosition(i);
-        mail.setBody(compose::ApplyMacros(m_template, line, m_host.sender(), m_host.subject()));
+        mail.setBody(compose::ApplyMacros(
+            m_template, line, m_host.sender(), m_host.subject(), m_settings.htmlBody));
         m_host.moveCaretToLine(i);
         mail.clearRecipients();
         mail.addRecipient(line, RecipientKind::To);
-        if (!handOver(mail))
+        if (!handOver(mail)) {
+            report(i, LineOutcome::Failed);
             return false;
+        }
         log(line);
+        report(i, LineOutcome::Sent);
         m_host.repaintMainWindow();
         m_host.processEvents();
     }
@@ -471,8 +818,12 @@ SendRunResult SendRun::run(const SendRunSettings &settings)
 {
     // The host pumps events during a run; a second start from there would share the log,
     // the session and the host's controls with the first.
-    if (s_running)
-        return {SendRunResult::Status::Busy, busyText()};
+    if (s_running) {
+        SendRunResult busy;
+        busy.status = SendRunResult::Status::Busy;
+        busy.error = busyText();
+        return busy;
+    }
     s_running = true;
     SendRunResult result;
     {

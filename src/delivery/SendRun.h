@@ -1,9 +1,11 @@
 #pragma once
 
+#include "delivery/LineOutcome.h"
 #include "delivery/SendLog.h"
 #include "settings/SmtpProfile.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,12 +35,18 @@ struct SendRunResult
     enum class Status {
         Finished, // the route wrote "--- odesilani ukonceno ---"
         NoRoute, // route -1: nothing sent, nothing logged
-        ConnectFailed, // the SMTP connection did not open
+        ConnectFailed, // the SMTP connection did not open, at the start or again after a loss
         Error, // an error ended the run early; `error` holds its text
         Busy, // another run is going; this one did not start
     };
     Status status = Status::NoRoute;
     QString error;
+    int lines = 0; // the address lines the run was to go through
+    LineCounts counts; // the outcomes of the lines it reached
+
+    // The run reached its end and every line has an outcome (a cancel may still have come
+    // after the last one).
+    bool everyLineTried() const { return status == Status::Finished && counts.total() == lines; }
 };
 
 // One send run, in any of the four modes (SMTP or a mail program, BCC batches or one
@@ -68,6 +76,9 @@ public:
     // The folder of the log files (default: the Log folder of the home folder); an empty
     // text writes no log file at all.
     void setLogFolder(const QString &folder);
+    // The waits before the reopen attempts after a lost SMTP connection, in milliseconds.
+    // Default: 1, 5 and 15 s; there are never more than three attempts.
+    void setReconnectDelays(const QList<int> &milliseconds) { m_reconnectDelays = milliseconds; }
 
     SendRunResult run(const SendRunSettings &settings);
 
@@ -87,6 +98,7 @@ private:
     std::function<QDateTime()> m_clock;
     QString m_logFolder;
     bool m_logFolderSet = false;
+    QList<int> m_reconnectDelays {1000, 5000, 15000};
     SendLog m_log;
 };
 

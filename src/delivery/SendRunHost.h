@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/LineOutcome.h"
+
 #include <QString>
 
 namespace kolporta::delivery {
@@ -23,6 +25,10 @@ public:
     virtual QString profileName() const = 0; // the selected SMTP profile's text, "" for none
     virtual bool cancelRequested() const = 0;
     virtual void clearCancelRequested() = 0;
+    // Whether a wait for the SMTP server may be given up (after a grace of a second) rather
+    // than waited out. kolporta-cli says yes once a signal asked it to stop, as it promises
+    // to end within 2 s; the window lets the last batch go at the server's pace.
+    virtual bool waitsCancelled() const { return false; }
 
     // --- shown -------------------------------------------------------------------------
     virtual void setProgressMaximum(int maximum) = 0;
@@ -51,6 +57,12 @@ public:
     virtual void statusLine(const QString &line) { Q_UNUSED(line) }
     // Every send-log line, right after it was written to the log file.
     virtual void sendLogLine(const QString &line) { Q_UNUSED(line) }
+    // What became of the address line at `index`, once it is known; once per line.
+    virtual void lineOutcome(int index, LineOutcome outcome)
+    {
+        Q_UNUSED(index)
+        Q_UNUSED(outcome)
+    }
 };
 
 } // namespace kolporta::delivery

@@ -15,6 +15,7 @@ namespace kolporta::delivery {
 namespace {
 
 // Error codes of the "Error: " status lines (Linux errno values where one fits).
+constexpr int ErrAccess = 13; // EACCES
 constexpr int ErrInvalid = 22; // EINVAL
 constexpr int ErrProtocol = 71; // EPROTO
 constexpr int ErrTooLong = 90; // EMSGSIZE
@@ -22,7 +23,11 @@ constexpr int ErrClosed = 104; // ECONNRESET
 constexpr int ErrNotConnected = 107; // ENOTCONN
 constexpr int ErrTimedOut = 110; // ETIMEDOUT
 constexpr int ErrRefused = 111; // ECONNREFUSED
+constexpr int ErrCancelled = 125; // ECANCELED
 constexpr int ErrQtBase = 1000;
+
+// The longest a wait for the server goes before it looks at the cancel check again.
+constexpr int WaitSliceMs = 100;
 
 // DATA is written in chunks of this size, and the writer waits for the socket only when
 // more than MaxPending bytes are still unsent, so memory stays bounded for any message.
@@ -110,7 +115,30 @@ QList<QSslCertificate> SmtpClient::caCertificates() const
 
 int SmtpClient::timeoutMs() const
 {
+    if (m_replyTimeoutMs > 0)
+        return m_replyTimeoutMs;
     return qBound(1, m_profile.timeoutSeconds, 24 * 3600) * 1000;
+}
+
+bool SmtpClient::isOpen() const
+{
+    return m_ready && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void SmtpClient::setCancelCheck(std::function<bool()> cancelled)
+{
+    m_cancelled = std::move(cancelled);
+}
+
+bool SmtpClient::cancelDue()
+{
+    if (!m_cancelSeen) {
+        if (!m_cancelled || !m_cancelled())
+            return false;
+        m_cancelSeen = true;
+        m_cancelDeadline.setRemainingTime(m_cancelGraceMs);
+    }
+    return m_cancelDeadline.hasExpired();
 }
 
 QString SmtpClient::endpoint() const
@@ -121,6 +149,7 @@ QString SmtpClient::endpoint() const
 void SmtpClient::fail(int code, const QString &description)
 {
     m_replyCode = 0;
+    m_error = description;
     emit statusLine(
         QStringLiteral("Error: ") + QString::number(code) + QLatin1Char(',') + description);
 }
@@ -156,6 +185,7 @@ void SmtpClient::failSocket()
 
 void SmtpClient::dropConnection()
 {
+    m_ready = false;
     if (m_socket) {
         m_socket->abort();
         delete m_socket;
@@ -174,7 +204,10 @@ bool SmtpClient::open()
     m_capabilities.clear();
     m_extended = false;
     m_size = false;
+    m_smtpUtf8 = false;
     m_authenticated = false;
+    m_loginFailed = false;
+    m_error.clear();
 
     const QString securityText = m_profile.security.trimmed().toUpper();
     Security security;
@@ -194,21 +227,53 @@ bool SmtpClient::open()
         return false;
     }
 
+    // A session that did not complete its opening is never used: whatever went wrong, the
+    // connection goes, so no command can follow on it.
+    const auto broken = [this] {
+        if (m_error.isEmpty() && !m_reply.isEmpty())
+            m_error = QString::fromUtf8(m_reply.constFirst().left(200));
+        dropConnection();
+        return false;
+    };
     if (!connectSocket(security))
         return false;
     if (!readReply() || m_replyCode != 220)
-        return false;
+        return broken();
     if (!sayHello())
-        return false;
+        return broken();
     if (security == Security::StartTls && !startTls())
-        return false;
+        return broken();
 
-    if (m_extended && (!m_profile.user.isEmpty() || !m_profile.password.isEmpty()))
-        m_authenticated = authenticate();
+    if (m_extended && (!m_profile.user.isEmpty() || !m_profile.password.isEmpty())) {
+        // A refused log-in would only show later as every sender and address refused, one
+        // line each; a lost one would leave a broken session. Either fails the opening.
+        switch (authenticate()) {
+        case Login::Done:
+            m_authenticated = true;
+            break;
+        case Login::NotTried:
+            break;
+        case Login::Refused: {
+            m_loginFailed = true;
+            const QString reply = QString::fromUtf8(m_reply.value(0).left(200));
+            const int code = m_replyCode;
+            fail(ErrAccess, QStringLiteral("Login refused: ") + reply);
+            m_replyCode = code;
+            m_error = reply;
+            return broken();
+        }
+        case Login::Lost:
+            m_loginFailed = true;
+            return broken();
+        }
+    }
     for (const QByteArray &cap : std::as_const(m_capabilities)) {
         if (cap.toUpper().startsWith("SIZE"))
             m_size = true;
+        if (cap.trimmed().toUpper() == "SMTPUTF8")
+            m_smtpUtf8 = true;
     }
+    m_ready = true;
     return true;
 }
 
@@ -351,7 +416,7 @@ bool SmtpClient::sayHello()
     return m_replyCode >= 250 && m_replyCode <= 259;
 }
 
-bool SmtpClient::authenticate()
+SmtpClient::Login SmtpClient::authenticate()
 {
     QByteArray methods;
     for (const QByteArray &cap : std::as_const(m_capabilities)) {
@@ -368,14 +433,28 @@ bool SmtpClient::authenticate()
             }
         }
     }
-    if (hasWord(methods, "CRAM-MD5") && authCramMd5())
-        return true;
-    if (hasWord(methods, "LOGIN") && authLogin())
-        return true;
+    bool tried = false;
+    const auto attempt = [&](bool offered, bool (SmtpClient::*method)()) {
+        if (!offered)
+            return false;
+        tried = true;
+        return (this->*method)();
+    };
+    // A lost connection ends the log-in at once; a refusal lets the next method try.
+    if (attempt(hasWord(methods, "CRAM-MD5"), &SmtpClient::authCramMd5))
+        return Login::Done;
+    if (!m_socket)
+        return Login::Lost;
+    if (attempt(hasWord(methods, "LOGIN"), &SmtpClient::authLogin))
+        return Login::Done;
+    if (!m_socket)
+        return Login::Lost;
     // PLAIN sends the password itself, so it is used only inside TLS.
-    if (isEncrypted() && hasWord(methods, "PLAIN") && authPlain())
-        return true;
-    return false;
+    if (attempt(isEncrypted() && hasWord(methods, "PLAIN"), &SmtpClient::authPlain))
+        return Login::Done;
+    if (!m_socket)
+        return Login::Lost;
+    return tried ? Login::Refused : Login::NotTried;
 }
 
 bool SmtpClient::authCramMd5()
@@ -426,6 +505,16 @@ bool SmtpClient::mailFrom(const QString &address, qint64 size)
     return command(line) && readReply() && m_replyCode == 250;
 }
 
+bool SmtpClient::mailFromSmtpUtf8(const QString &address, qint64 size)
+{
+    if (!m_smtpUtf8 || refuseUnsafe(address))
+        return false;
+    QByteArray line = "MAIL FROM:<" + address.toUtf8() + '>';
+    if (m_size && size > 0)
+        line += " SIZE=" + QByteArray::number(size);
+    return command(line + " SMTPUTF8") && readReply() && m_replyCode == 250;
+}
+
 bool SmtpClient::rcptTo(const QString &address)
 {
     if (refuseUnsafe(address))
@@ -433,7 +522,7 @@ bool SmtpClient::rcptTo(const QString &address)
     return command("RCPT TO:<" + address.toUtf8() + '>') && readReply() && m_replyCode == 250;
 }
 
-bool SmtpClient::sendData(const QList<QByteArray> &lines, QString *error)
+bool SmtpClient::sendDataLines(const QList<QByteArray> &lines, QString *error)
 {
     if (error)
         error->clear();
@@ -449,8 +538,15 @@ bool SmtpClient::sendData(const QList<QByteArray> &lines, QString *error)
             chunk.clear();
         }
     }
-    chunk.append(".\r\n");
-    return writeBytes(chunk) && readReply() && m_replyCode == 250;
+    return chunk.isEmpty() || writeBytes(chunk);
+}
+
+bool SmtpClient::sendEndOfData(QString *error)
+{
+    if (error)
+        error->clear();
+    // The server has taken the message once it said 250, however long the rest of its reply.
+    return writeBytes(".\r\n") && readReply(true) && m_replyCode == 250;
 }
 
 void SmtpClient::close()
@@ -485,44 +581,85 @@ bool SmtpClient::writeBytes(const QByteArray &bytes)
     m_socket->flush();
     QDeadlineTimer deadline(timeoutMs());
     while (m_socket->bytesToWrite() > MaxPending) {
-        if (!m_socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())))
-            || deadline.hasExpired()) {
+        if (!waitSliced(deadline, [this](int ms) { return m_socket->waitForBytesWritten(ms); })) {
             m_reply.clear();
-            if (deadline.hasExpired())
-                fail(ErrTimedOut, QStringLiteral("Connection timed out"));
-            else
-                failSocket();
-            dropConnection();
             return false;
         }
     }
     return true;
 }
 
-bool SmtpClient::readReply()
+bool SmtpClient::waitSliced(const QDeadlineTimer &deadline, const std::function<bool(int)> &ready)
+{
+    for (;;) {
+        if (cancelDue()) {
+            fail(ErrCancelled, QStringLiteral("Cancelled while waiting for the server"));
+            dropConnection();
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            fail(ErrTimedOut, QStringLiteral("Connection timed out"));
+            dropConnection();
+            return false;
+        }
+        qint64 slice = qMin<qint64>(deadline.remainingTime(), WaitSliceMs);
+        if (m_cancelSeen)
+            slice = qMin(slice, m_cancelDeadline.remainingTime());
+        if (ready(int(qMax<qint64>(1, slice))))
+            return true;
+        const bool connected = m_socket->state() == QAbstractSocket::ConnectedState;
+        if (connected && m_socket->error() == QAbstractSocket::SocketTimeoutError)
+            continue; // only the slice ran out
+        if (m_socket->bytesAvailable() > 0)
+            return true; // the last bytes came with the close; they are read first
+        // The timeout of an earlier slice may still stand as the socket's error.
+        if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
+            fail(ErrClosed, QStringLiteral("Connection closed by the server"));
+        else
+            failSocket();
+        dropConnection();
+        return false;
+    }
+}
+
+bool SmtpClient::readReply(bool lenient)
 {
     m_reply.clear();
     m_replyCode = 0;
+    const auto hasCode = [](const QByteArray &line) {
+        return line.size() >= 3 && std::isdigit(uchar(line.at(0)))
+            && std::isdigit(uchar(line.at(1))) && std::isdigit(uchar(line.at(2)));
+    };
     QByteArray line;
+    bool overflow = false;
     do {
+        m_lineTooLong = false;
         if (!readLine(&line)) {
-            m_reply.clear();
-            m_replyCode = 0;
-            return false;
+            // readLine has dropped the connection after a line over the limit.
+            overflow = m_lineTooLong && lenient && !m_reply.isEmpty();
+            if (!overflow) {
+                m_reply.clear();
+                m_replyCode = 0;
+                return false;
+            }
+            break;
         }
         m_reply.append(line);
         if (m_reply.size() > MaxReplyLines) {
-            m_reply.clear();
+            m_reply.removeLast();
             fail(ErrTooLong, QStringLiteral("Reply longer than %1 lines").arg(MaxReplyLines));
             dropConnection();
-            return false;
+            if (!lenient) {
+                m_reply.clear();
+                return false;
+            }
+            overflow = true;
+            break;
         }
     } while (line.size() >= 4 && line.at(3) == '-');
 
     const QByteArray first = m_reply.constFirst();
-    const bool digits = first.size() >= 3 && std::isdigit(uchar(first.at(0)))
-        && std::isdigit(uchar(first.at(1))) && std::isdigit(uchar(first.at(2)));
-    if (!digits) {
+    if (!hasCode(first)) {
         fail(ErrProtocol,
             QStringLiteral("Reply without a code: ") + QString::fromUtf8(first.left(80)));
         // Whatever this server says next cannot be matched to our commands any more.
@@ -530,6 +667,15 @@ bool SmtpClient::readReply()
         return false;
     }
     m_replyCode = first.left(3).toInt();
+    if (overflow)
+        return true; // the code of the first line stands; the rest is gone with the connection
+    if (m_replyCode == 421) {
+        // RFC 5321: the server is closing the session; the command was not carried out.
+        m_error = QString::fromUtf8(first.left(200));
+        emit statusLine(QStringLiteral("Error: ") + QString::number(ErrClosed)
+            + QStringLiteral(",Server closed the session: ") + m_error);
+        dropConnection();
+    }
     return true;
 }
 
@@ -548,6 +694,7 @@ bool SmtpClient::readLine(QByteArray *line)
         }
         if (end >= 0 || m_buffer.size() > MaxLineLength) {
             // A server that never ends its line must not make us buffer without bound.
+            m_lineTooLong = true;
             fail(ErrTooLong, QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength));
             dropConnection();
             return false;
@@ -565,18 +712,10 @@ bool SmtpClient::readLine(QByteArray *line)
             dropConnection();
             return false;
         }
-        if (deadline.hasExpired()
-            || !m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (m_socket->bytesAvailable() > 0)
-                continue;
-            if (deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError)
-                fail(ErrTimedOut, QStringLiteral("Connection timed out"));
-            else
-                failSocket();
-            // A late reply would be taken for the answer to the next command.
-            dropConnection();
+        // A late reply would be taken for the answer to the next command, so a wait that
+        // fails drops the connection.
+        if (!waitSliced(deadline, [this](int ms) { return m_socket->waitForReadyRead(ms); }))
             return false;
-        }
     }
 }
 

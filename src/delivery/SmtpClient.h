@@ -4,6 +4,7 @@
 #include "settings/SmtpProfile.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QSslCertificate>
@@ -18,10 +19,15 @@ namespace kolporta::delivery {
 // over a blocking socket, so it works without a running event loop. Every wait for a reply
 // line is bounded by the profile's "Timeout" (60 s by default); a lost connection, a timeout,
 // a reply line over 64 KiB or a reply without a code fails the operation under way with
-// reply code 0 and an "Error: code,description" status line, never an exception. Codes are
-// the Linux errno values where one fits (110 timed out, 111 refused, 104 closed by the
-// server, 71 protocol error, 90 reply too long, 22 invalid argument) and 1000 + Qt's
-// QAbstractSocket::SocketError otherwise.
+// reply code 0 and an "Error: code,description" status line, never an exception, and drops
+// the connection, so a late reply is never taken for the answer to the next command. A 421
+// reply drops it too, as the server is closing the session. Codes are the Linux errno values
+// where one fits (110 timed out, 111 refused, 104 closed by the server, 71 protocol error,
+// 90 reply too long, 22 invalid argument, 13 log-in refused, 125 cancelled) and
+// 1000 + Qt's QAbstractSocket::SocketError otherwise.
+//
+// Waits for the server run in short slices and look at the cancel check between them: once
+// it is set, a wait still going after the grace (1 s) is abandoned like a lost connection.
 //
 // "Security" in the profile adds TLS: "STARTTLS" upgrades after EHLO, "SSL" encrypts from
 // the first byte. The certificate is verified against the system's CAs plus "CAFile", with
@@ -41,10 +47,22 @@ public:
 
     bool open() override;
     bool mailFrom(const QString &address, qint64 size) override;
+    bool offersSmtpUtf8() const override { return m_smtpUtf8; }
+    bool mailFromSmtpUtf8(const QString &address, qint64 size) override;
     bool rcptTo(const QString &address) override;
-    bool sendData(const QList<QByteArray> &lines, QString *error) override;
+    bool sendDataLines(const QList<QByteArray> &lines, QString *error) override;
+    bool sendEndOfData(QString *error) override;
     void close() override;
     int lastReplyCode() const override { return m_replyCode; }
+    bool isOpen() const override;
+    QString lastError() const override { return m_error; }
+    bool loginFailed() const override { return m_loginFailed; }
+    void setCancelCheck(std::function<bool()> cancelled) override;
+
+    // The wait for each reply line in milliseconds instead of the profile's "Timeout"
+    // (0: the profile's), and the grace after a cancel.
+    void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    void setCancelGrace(int milliseconds) { m_cancelGraceMs = milliseconds; }
 
     // All lines of the last reply, without line ends.
     QList<QByteArray> lastReply() const { return m_reply; }
@@ -70,21 +88,27 @@ signals:
 
 private:
     enum class Security { Plain, StartTls, Ssl };
+    enum class Login { NotTried, Done, Refused, Lost };
 
     bool connectSocket(Security security);
     bool startTls();
     // Waits for the TLS handshake and reports its protocol and cipher.
     bool finishHandshake();
     bool sayHello();
-    bool authenticate();
+    Login authenticate();
     bool authCramMd5();
     bool authLogin();
     bool authPlain();
 
     bool command(const QByteArray &line);
     bool writeBytes(const QByteArray &bytes);
-    bool readReply();
+    // `lenient`: a reply whose continuation lines exceed the limits still counts by the code
+    // of its first line; the connection is dropped, as the rest cannot be read in step.
+    bool readReply(bool lenient = false);
     bool readLine(QByteArray *line);
+    // Waits in slices for `ready`, which waits up to the milliseconds it is given.
+    bool waitSliced(const QDeadlineTimer &deadline, const std::function<bool(int)> &ready);
+    bool cancelDue();
     bool refuseUnsafe(const QString &address);
 
     void fail(int code, const QString &description);
@@ -102,7 +126,17 @@ private:
     QList<QByteArray> m_capabilities;
     bool m_extended = false;
     bool m_size = false;
+    bool m_smtpUtf8 = false;
     bool m_authenticated = false;
+    bool m_ready = false; // opened, and not lost since
+    bool m_loginFailed = false;
+    bool m_lineTooLong = false;
+    QString m_error;
+    int m_replyTimeoutMs = 0;
+    int m_cancelGraceMs = 1000;
+    std::function<bool()> m_cancelled;
+    bool m_cancelSeen = false;
+    QDeadlineTimer m_cancelDeadline;
 };
 
 } // namespace kolporta::delivery

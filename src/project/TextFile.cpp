@@ -6,6 +6,12 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kolporta::project::TextFile {
 
 namespace {
@@ -87,6 +93,22 @@ QStringList splitLines(QStringView text)
     return lines;
 }
 
+namespace {
+bool readsBackAs(const QByteArray &bytes, const QStringList &lines)
+{
+    const QString text = decode(bytes);
+    const QStringView rest(text);
+    qsizetype at = 0;
+    for (const QString &line : lines) {
+        if (rest.size() - at < line.size() + 2 || rest.sliced(at, line.size()) != line
+            || rest.sliced(at + line.size(), 2) != u"\r\n")
+            return false;
+        at += line.size() + 2;
+    }
+    return at == rest.size();
+}
+} // namespace
+
 QByteArray encodeLines(const QStringList &lines, TextEncoding wanted, TextEncoding *used)
 {
     if (wanted == TextEncoding::Windows1250) {
@@ -101,7 +123,9 @@ QByteArray encodeLines(const QStringList &lines, TextEncoding wanted, TextEncodi
                 break;
             }
         }
-        if (ok) {
+        // Bytes that happen to be valid UTF-8 would be read back as UTF-8, and the text would
+        // change under the user's hands (C8 9A is "Čš" in Windows-1250 but one UTF-8 letter).
+        if (ok && readsBackAs(out, lines)) {
             if (used)
                 *used = TextEncoding::Windows1250;
             return out;
@@ -131,21 +155,74 @@ QString createErrorText(const QString &path, const QString &reason)
     return QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason);
 }
 
+bool readBytes(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
+{
+    const auto refuse = [&](const QString &reason) {
+        if (error)
+            *error = openErrorText(path, reason);
+        return false;
+    };
+    const auto systemReason = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+    const auto notRegular = [] { return QStringLiteral("Není obyčejný soubor"); };
+    const auto tooLarge = [maxSize] {
+        return QStringLiteral("Soubor je větší než %1 MiB").arg(double(maxSize) / (1024 * 1024));
+    };
+
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (name.isEmpty() || ::stat(name.constData(), &st) != 0)
+        return refuse(systemReason());
+    if (!S_ISREG(st.st_mode))
+        return refuse(notRegular());
+    if (maxSize >= 0 && st.st_size > maxSize)
+        return refuse(tooLarge());
+    // Should the name have been given to a FIFO since the check, O_NONBLOCK keeps open() from
+    // waiting for a writer, and the check of the open file below refuses it.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(systemReason());
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer {fd};
+    if (::fstat(fd, &st) != 0)
+        return refuse(systemReason());
+    if (!S_ISREG(st.st_mode))
+        return refuse(notRegular());
+
+    // The size is only a hint: a file that grows while it is read (or one of /proc, which
+    // claims 0 bytes) is read to its end, within the limit.
+    QByteArray data(qMax<qint64>(st.st_size, 0), Qt::Uninitialized);
+    qint64 got = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (maxSize >= 0 && got > maxSize)
+                return refuse(tooLarge());
+            data.resize(got + 64 * 1024);
+        }
+        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return refuse(systemReason());
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (maxSize >= 0 && got > maxSize)
+        return refuse(tooLarge());
+    data.truncate(got);
+    *bytes = std::move(data);
+    return true;
+}
+
 bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = openErrorText(path, file.errorString());
+    QByteArray bytes;
+    if (!readBytes(path, &bytes, error, MaxTextFileSize))
         return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = openErrorText(path, file.errorString());
-        return false;
-    }
-    *lines = splitLines(decode(bytes, encoding));
+    *lines = splitLines(decode(std::move(bytes), encoding));
     return true;
 }
 

@@ -9,9 +9,14 @@ namespace kolporta::project {
 enum class TextEncoding { Utf8, Windows1250 };
 
 // How the program's own text files are read and written: UTF-8 when the bytes are valid
-// UTF-8 (a BOM is skipped), Windows-1250 otherwise, so files of the Windows program open
-// correctly. A file goes back in the encoding it came in while every character fits.
+// UTF-8 (a BOM is skipped), Windows-1250 otherwise, so older files written in that code page
+// open correctly. A file goes back in the encoding it came in while every character fits and
+// while its bytes read back as the same text.
 namespace TextFile {
+
+// The largest text file read: far beyond any real project or settings file, yet small
+// enough that a wrong file (a disk image, a video) is refused rather than read into memory.
+constexpr qint64 MaxTextFileSize = 64 * 1024 * 1024;
 
 // A NUL byte ends the text; the encoding found goes to *encoding.
 QString decode(QByteArray bytes, TextEncoding *encoding = nullptr);
@@ -20,10 +25,17 @@ QString decode(QByteArray bytes, TextEncoding *encoding = nullptr);
 QStringList splitLines(QStringView text);
 
 // Every line followed by CR LF. Windows-1250 falls back to UTF-8 when a character does
-// not fit; *used gets the encoding actually written.
+// not fit, or when its bytes would read back as different text (bytes that happen to be
+// valid UTF-8 are read as UTF-8); *used gets the encoding actually written.
 QByteArray encodeLines(const QStringList &lines, TextEncoding wanted, TextEncoding *used = nullptr);
 
-// Reads and splits a whole file. On failure *error is "Cannot open file "path". reason".
+// Reads a whole file. Only a regular file (after following links) is read: a FIFO, a
+// device or a folder could block for ever or never end, so it is refused before it is
+// opened. A file larger than `maxSize` (when >= 0) is refused unread. On failure *error is
+// "Cannot open file "path". reason".
+bool readBytes(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize = -1);
+
+// Reads and splits a whole text file of at most MaxTextFileSize bytes, as readBytes().
 bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QString *error);
 
 // Writes atomically: a temporary file in the same folder renamed into place, so a failed

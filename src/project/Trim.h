@@ -4,7 +4,7 @@
 
 namespace kolporta::project {
 
-// The Windows program trims every character up to the blank, not just white space: an
+// Trimming takes every character up to the blank, not just white space: an
 // address line, a sender, an INI line or a recipient loses codes 0 to 32 at both ends.
 inline bool isControlOrBlank(QChar c)
 {

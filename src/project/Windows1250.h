@@ -5,7 +5,7 @@
 
 namespace kolporta::project {
 
-// Windows-1250, the code page of the files the Windows program wrote. Our own table rather
+// Windows-1250, the code page of older project and profile files. Our own table rather
 // than ICU's so that the five undefined bytes round-trip (they map to the C1 controls of
 // the same value) and the codec never depends on how Qt was built.
 namespace Windows1250 {

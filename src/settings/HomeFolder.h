@@ -6,7 +6,7 @@ namespace kolporta::settings {
 
 // The folder that holds the program's own files (smtp.ini, Log/, Default.KPJ, Projects/,
 // mailclients.ini, settings.ini): --home DIR when given, else $KOLPORTA_HOME, else the
-// per-user data folder. It stands where the Windows program used its own folder.
+// per-user data folder.
 namespace HomeFolder {
 
 // Overrides the folder for this process (the --home option). An empty text removes it.

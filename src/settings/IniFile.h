@@ -8,7 +8,7 @@
 
 namespace kolporta::settings {
 
-// An INI file held in memory the way the Windows program's profile files behave: every line
+// An INI file held in memory the way classic profile files behave: every line
 // is trimmed, blank lines and ";" comments are dropped, section names and keys match without
 // regard to case, and the blanks around the first "=" go. A missing file reads as empty.
 // Saving rewrites the whole file ("[name]", "key=value" lines, one empty line per section)

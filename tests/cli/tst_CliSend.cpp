@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -19,6 +20,7 @@
 
 #include <csignal>
 #include <functional>
+#include <sys/stat.h>
 
 using namespace kolporta;
 using kolporta::test::AiosmtpdServer;
@@ -46,8 +48,9 @@ QString newHome()
     return dir;
 }
 
+// A program still running after `timeoutMs` is killed, and the result says so (-1).
 Result runCli(const QStringList &args, const QProcessEnvironment &env = {},
-    const std::function<void(QProcess &)> &whileRunning = {})
+    const std::function<void(QProcess &)> &whileRunning = {}, int timeoutMs = 60000)
 {
     QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -60,7 +63,10 @@ Result runCli(const QStringList &args, const QProcessEnvironment &env = {},
         return r;
     if (whileRunning)
         whileRunning(p);
-    p.waitForFinished(60000);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+    }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
@@ -114,6 +120,12 @@ QStringList outLines(const QByteArray &out)
     return lines;
 }
 
+// The last line of stderr.
+QString lastLine(const QByteArray &err)
+{
+    return QString::fromUtf8(err).trimmed().split(QLatin1Char('\n')).last();
+}
+
 // The one log file of the home folder.
 QByteArray logFile(const QString &home)
 {
@@ -163,6 +175,9 @@ private slots:
     void msmtp();
     void signalCancels_data();
     void signalCancels();
+    void fileKinds_data();
+    void fileKinds();
+    void filesListed();
     void secondSignalQuits_data();
     void secondSignalQuits();
     void unreadableAttachment();
@@ -172,6 +187,7 @@ private slots:
     void exportWritesMessages();
     void exportKeepsEarlierExport();
     void exportWriteFails();
+    void spamAssassinJudgesDemo();
 };
 
 void TestCliSend::usage_data()
@@ -231,6 +247,7 @@ void TestCliSend::smtpStages_data()
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<int>("messages"); // messages whose data reached the server
     QTest::addColumn<int>("connections");
+    QTest::addColumn<QString>("summary"); // the last line on stderr
 
     const QString single = QStringLiteral("Odesilani pres SMTP - individualne");
     const QString batches = QStringLiteral("Odesilani pres SMTP - BCC kopie po 2");
@@ -240,56 +257,53 @@ void TestCliSend::smtpStages_data()
     const QString noConnect = QStringLiteral("!!! Nepodařilo se připojit k SMTP serveru");
     const QString fromRefused
         = QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM");
+    const QString allSent
+        = QStringLiteral("kolporta-cli: 2 sent, 0 failed, 0 uncertain, 0 skipped");
+    const QString oneFailed
+        = QStringLiteral("kolporta-cli: 1 sent, 1 failed, 0 uncertain, 0 skipped");
+    const QString noneTried
+        = QStringLiteral("kolporta-cli: 0 sent, 0 failed, 0 uncertain, 0 skipped, 2 not tried");
 
-    QTest::newRow("all well, one by one")
-        << false << QByteArray() << QString() << 0 << QStringList {single, a, b, end} << 2 << 1;
+    QTest::newRow("all well, one by one") << false << QByteArray() << QString() << 0
+                                          << QStringList {single, a, b, end} << 2 << 1 << allSent;
     QTest::newRow("all well, bcc") << true << QByteArray() << QString() << 0
-                                   << QStringList {batches, a, b, sent, end} << 1 << 1;
+                                   << QStringList {batches, a, b, sent, end} << 1 << 1 << allSent;
     QTest::newRow("drop at greeting") << false << QByteArray("GREETING") << QStringLiteral("drop")
-                                      << 1 << QStringList {noConnect} << 0 << 1;
+                                      << 1 << QStringList {noConnect} << 0 << 1 << noneTried;
     QTest::newRow("greeting refused")
         << true << QByteArray("GREETING") << QStringLiteral("554 go away") << 1
-        << QStringList {noConnect} << 0 << 1;
+        << QStringList {noConnect} << 0 << 1 << noneTried;
     QTest::newRow("drop at EHLO") << false << QByteArray("EHLO") << QStringLiteral("drop") << 1
-                                  << QStringList {noConnect} << 0 << 1;
-    // The connection is not reopened after a refused sender, so a dead one stays dead.
-    QTest::newRow("drop at MAIL, one by one")
+                                  << QStringList {noConnect} << 0 << 1 << noneTried;
+    // A lost connection is opened again (after a second) and the message sent again.
+    QTest::newRow("drop at MAIL, one by one: sent on a new connection")
         << false << QByteArray("MAIL") << QStringLiteral("drop") << 0
-        << QStringList {single, fromRefused, fromRefused, end} << 0 << 1;
+        << QStringList {single, a, b, end} << 2 << 2 << allSent;
     QTest::newRow("sender refused, one by one")
-        << false << QByteArray("MAIL") << QStringLiteral("553 sender rejected") << 0
-        << QStringList {single, fromRefused, b, end} << 1 << 1;
-    QTest::newRow("drop at RCPT, one by one: reopened")
-        << false << QByteArray("RCPT") << QStringLiteral("drop") << 0
-        << QStringList {single,
-               QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
-        << 1 << 2;
+        << false << QByteArray("MAIL") << QStringLiteral("553 sender rejected") << 3
+        << QStringList {single, fromRefused, b, end} << 1 << 1 << oneFailed;
     QTest::newRow("address refused with 251, one by one: reopened")
-        << false << QByteArray("RCPT") << QStringLiteral("251 will forward") << 0
+        << false << QByteArray("RCPT") << QStringLiteral("251 will forward") << 3
         << QStringList {single,
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
-        << 1 << 2;
+        << 1 << 2 << oneFailed;
     QTest::newRow("address refused, bcc: batch goes without it")
-        << true << QByteArray("RCPT") << QStringLiteral("550 no such user") << 0
+        << true << QByteArray("RCPT") << QStringLiteral("550 no such user") << 3
         << QStringList {batches,
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, sent, end}
-        << 1 << 1;
-    QTest::newRow("drop at DATA, one by one: reopened")
-        << false << QByteArray("DATA") << QStringLiteral("drop") << 0
-        << QStringList {single, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
-               end}
-        << 1 << 2;
+        << 1 << 1 << oneFailed;
     QTest::newRow("data refused at the end, one by one: reopened")
-        << false << QByteArray(".") << QStringLiteral("554 spam") << 0
+        << false << QByteArray(".") << QStringLiteral("554 spam") << 3
         << QStringList {single, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
                end}
-        << 2 << 2;
-    QTest::newRow("drop after the data, bcc")
-        << true << QByteArray(".") << QStringLiteral("drop") << 0
-        << QStringList {batches, a, b, QStringLiteral("!!! Chyba při odesílání"), end} << 1 << 1;
+        << 2 << 2 << oneFailed;
+    QTest::newRow("drop after the data, bcc: uncertain, never sent again")
+        << true << QByteArray(".") << QStringLiteral("drop") << 3
+        << QStringList {batches, a, b, QStringLiteral("!!! Chyba - doručení nejisté"), end} << 1
+        << 1 << QStringLiteral("kolporta-cli: 0 sent, 0 failed, 2 uncertain, 0 skipped");
     QTest::newRow("drop at QUIT: everything already went")
         << false << QByteArray("QUIT") << QStringLiteral("drop") << 0
-        << QStringList {single, a, b, end} << 2 << 1;
+        << QStringList {single, a, b, end} << 2 << 1 << allSent;
 }
 
 void TestCliSend::smtpStages()
@@ -301,6 +315,7 @@ void TestCliSend::smtpStages()
     QFETCH(QStringList, log);
     QFETCH(int, messages);
     QFETCH(int, connections);
+    QFETCH(QString, summary);
 
     FakeSmtpServer server;
     if (action == QLatin1String("drop"))
@@ -319,6 +334,7 @@ void TestCliSend::smtpStages()
     QCOMPARE(logFile(home), crlf(log));
     QCOMPARE(server.messages().size(), messages);
     QCOMPARE(server.connectionCount(), connections);
+    QCOMPARE(lastLine(r.err), summary);
     if (exitCode == 1)
         QVERIFY(r.err.contains("Chyba: Nepodařilo se připojit k SMTP serveru\n"));
     // The socket status lines go to stderr only; no progress line when it is no terminal.
@@ -362,7 +378,7 @@ void TestCliSend::aiosmtpd_data()
     QTest::addColumn<QList<QStringList>>("envelopes");
     QTest::addColumn<QStringList>("toHeaders");
 
-    const QString toSender = QStringLiteral("To: =?iso-8859-1?q?Odes=EDlatel?= <from@example.cz>");
+    const QString toSender = QStringLiteral("To: =?iso-8859-1?Q?Odes=EDlatel?= <from@example.cz>");
     // Batches of 2 over five addresses (the blank and "*" lines count for nothing).
     QTest::newRow("bcc batches") << true
                                  << QList<QStringList> {{QStringLiteral("a@x.cz"),
@@ -534,37 +550,185 @@ void TestCliSend::msmtp()
 void TestCliSend::signalCancels_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::addColumn<QByteArray>("verb"); // the server falls silent at ...
+    QTest::addColumn<int>("occurrence"); // ... this one of these commands
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("summary");
+
+    const QString head = QStringLiteral("Odesilani pres SMTP - individualne");
+    const QString cancelled = QStringLiteral("!!! odesilani preruseno uzivatelem");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    // Before the ".", the line is not sent; after it, it is uncertain.
+    QTest::newRow("SIGTERM while the server holds an address")
+        << int(SIGTERM) << QByteArray("RCPT") << 2
+        << QStringList {head, QStringLiteral("a@x.cz"),
+               QStringLiteral(
+                   "!!! b@x.cz  Chyba při odesílání: Cancelled while waiting for the server"),
+               cancelled, end}
+        << QStringLiteral("kolporta-cli: 1 sent, 1 failed, 0 uncertain, 0 skipped, 2 not tried");
+    QTest::newRow("SIGINT while the server holds the end of the data")
+        << int(SIGINT) << QByteArray(".") << 1
+        << QStringList {head, QStringLiteral("!!! a@x.cz  Chyba - doručení nejisté"), cancelled,
+               end}
+        << QStringLiteral("kolporta-cli: 0 sent, 0 failed, 1 uncertain, 0 skipped, 3 not tried");
 }
 
 void TestCliSend::signalCancels()
 {
     QFETCH(int, signal);
-    // A signal while the server holds the second address: that line times out as refused, the
-    // connection is reopened, the next message goes, and the run stops at the poll after it.
+    QFETCH(QByteArray, verb);
+    QFETCH(int, occurrence);
+    QFETCH(QStringList, log);
+    QFETCH(QString, summary);
+    // The server would keep the run waiting far longer than the test: only the signal can end
+    // it, and it must do so within 2 s, by the run's cancel rule.
     FakeSmtpServer server;
-    server.setFault("RCPT", FakeSmtpServer::Fault::Silent, 2);
+    server.setFault(verb, FakeSmtpServer::Fault::Silent, occurrence);
     const QString home = newHome();
-    writeSmtpIni(home, server.host(), server.portText(), 1);
+    writeSmtpIni(home, server.host(), server.portText(), 60);
     const QStringList lines {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
         QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz")};
     const QString project = saveProject(home, baseProject(lines, false, QStringLiteral("SMTP")));
+    QElapsedTimer sinceSignal;
     const Result r = runCli(
-        {QStringLiteral("--home"), home, QStringLiteral("send"), project}, {}, [&](QProcess &p) {
+        {QStringLiteral("--home"), home, QStringLiteral("send"), project}, {},
+        [&](QProcess &p) {
             QDeadlineTimer deadline(10000);
-            while (!server.commands().contains("RCPT TO:<b@x.cz>") && !deadline.hasExpired())
+            const auto reached = [&] {
+                if (verb == ".")
+                    return server.messages().size() >= occurrence;
+                const QByteArrayList commands = server.commands();
+                return std::count_if(commands.begin(), commands.end(), [&](const QByteArray &c) {
+                    return c.startsWith(verb);
+                }) >= occurrence;
+            };
+            while (!reached() && !deadline.hasExpired())
                 QThread::msleep(10);
+            QThread::msleep(50); // the program is waiting for the reply by now
+            sinceSignal.start();
             ::kill(pid_t(p.processId()), signal);
-        });
-    const QStringList log {QStringLiteral("Odesilani pres SMTP - individualne"),
-        QStringLiteral("a@x.cz"), QStringLiteral("!!! b@x.cz  Chyba - adresa odmítnuta serverem"),
-        QStringLiteral("c@x.cz"), QStringLiteral("!!! odesilani preruseno uzivatelem"),
-        QStringLiteral("--- odesilani ukonceno ---")};
+        },
+        10000);
+    const qint64 elapsed = sinceSignal.elapsed();
+    QVERIFY2(
+        elapsed < 2000, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(elapsed)));
+    QCOMPARE(r.exitCode, 1);
     QCOMPARE(outLines(r.out), log);
-    QCOMPARE(r.exitCode, 0);
     QCOMPARE(logFile(home), crlf(log));
-    QCOMPARE(server.messages().size(), 2);
+    QCOMPARE(lastLine(r.err), summary);
+}
+
+// Projects, pictures and attachments that are no regular file are refused like unreadable
+// ones, at once: reading them would block for ever (a FIFO) or never end (/dev/zero).
+void TestCliSend::fileKinds_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    const QString notRegular = QStringLiteral("Není obyčejný soubor");
+    for (const QString &role :
+        {QStringLiteral("project"), QStringLiteral("picture"), QStringLiteral("attachment")}) {
+        for (const QString &kind : {QStringLiteral("fifo"), QStringLiteral("/dev/zero"),
+                 QStringLiteral("folder"), QStringLiteral("link to a fifo")})
+            QTest::addRow("%s: %s", qPrintable(role), qPrintable(kind))
+                << role << kind << notRegular;
+    }
+    QTest::newRow("project: over 64 MiB") << QStringLiteral("project") << QStringLiteral("huge")
+                                          << QStringLiteral("Soubor je větší než 64 MiB");
+}
+
+void TestCliSend::fileKinds()
+{
+    QFETCH(QString, role);
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString home = newHome();
+    QString path = home + QStringLiteral("/special");
+    if (kind == QLatin1String("/dev/zero")) {
+        path = kind;
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == QLatin1String("huge")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(64 * 1024 * 1024 + 1)); // sparse: nothing is written
+    } else {
+        const QString fifo = home + QStringLiteral("/fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (kind == QLatin1String("fifo"))
+            path = fifo;
+        else
+            QVERIFY(QFile::link(fifo, path));
+    }
+
+    Result r;
+    if (role == QLatin1String("project")) {
+        r = runCli({QStringLiteral("--home"), home, QStringLiteral("show"), path}, {}, {}, 10000);
+        QCOMPARE(r.exitCode, 2);
+    } else {
+        project::Project p = baseProject({QStringLiteral("a@x.cz")}, false, QStringLiteral("SMTP"));
+        p.htmlBody = role == QLatin1String("picture");
+        (p.htmlBody ? p.attachments : p.files) = QStringList {path};
+        const QString project = saveProject(home, p);
+        r = runCli({QStringLiteral("--home"), home, QStringLiteral("export"), project,
+                       QStringLiteral("--to"), home + QStringLiteral("/out")},
+            {}, {}, 10000);
+        QCOMPARE(r.exitCode, 1);
+    }
+    const QString error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, reason);
+    QVERIFY2(QString::fromUtf8(r.err).contains(error), r.err.constData());
+}
+
+// Before the first message, send names every file it will read, and warns of those a
+// project from someone else could use to mail private files.
+void TestCliSend::filesListed()
+{
+    FakeSmtpServer server;
+    const QString home = newHome();
+    writeSmtpIni(home, server.host(), server.portText());
+    const QString user = home + QStringLiteral("/user");
+    const QString folder = home + QStringLiteral("/project");
+    const QString key = user + QStringLiteral("/.ssh/id_ed25519");
+    const QString inProject = folder + QStringLiteral("/cenik.pdf");
+    const QString inHome = user + QStringLiteral("/doc.pdf");
+    const QString hiddenFile = folder + QStringLiteral("/.skryty");
+    const QString outside = home + QStringLiteral("/jinde/x.pdf");
+    const QString link = folder + QStringLiteral("/nevinny.pdf");
+    for (const QString &f : {key, inProject, inHome, hiddenFile, outside})
+        test::writeBytes(f, "12345");
+    QVERIFY(QFile::link(key, link));
+
+    project::Project p = baseProject({QStringLiteral("a@x.cz")}, false, QStringLiteral("SMTP"));
+    p.attachments = QStringList {inProject}; // a picture, listed though the body is no HTML
+    p.files = QStringList {inHome, key, hiddenFile, outside, link};
+    QDir().mkpath(folder);
+    QString error;
+    const QString project = folder + QStringLiteral("/p.kpj");
+    QVERIFY(project::SaveProject(project, p, &error));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("HOME"), user);
+    const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("send"), project}, env);
+    QCOMPARE(r.exitCode, 0);
+
+    const auto canonical = [](const QString &f) { return QFileInfo(f).canonicalFilePath(); };
+    const QString hidden
+        = QStringLiteral("kolporta-cli: warning: %1 is hidden or lies in a hidden folder");
+    const QStringList expected {
+        QStringLiteral("kolporta-cli: picture %1 (5 bytes)").arg(canonical(inProject)),
+        QStringLiteral("kolporta-cli: attachment %1 (5 bytes)").arg(canonical(inHome)),
+        QStringLiteral("kolporta-cli: attachment %1 (5 bytes)").arg(canonical(key)),
+        hidden.arg(canonical(key)),
+        QStringLiteral("kolporta-cli: attachment %1 (5 bytes)").arg(canonical(hiddenFile)),
+        hidden.arg(canonical(hiddenFile)),
+        QStringLiteral("kolporta-cli: attachment %1 (5 bytes)").arg(canonical(outside)),
+        QStringLiteral("kolporta-cli: warning: %1 lies outside the project's folder and the home "
+                       "folder")
+            .arg(canonical(outside)),
+        QStringLiteral("kolporta-cli: attachment %1 (5 bytes)").arg(canonical(key)),
+        hidden.arg(canonical(key)),
+    };
+    const QStringList err = QString::fromUtf8(r.err).split(QLatin1Char('\n'));
+    QCOMPARE(err.mid(0, expected.size()), expected);
 }
 
 void TestCliSend::secondSignalQuits_data()
@@ -775,7 +939,9 @@ void TestCliSend::exportWriteFails()
             false, QStringLiteral("SMTP")));
     const Result r = runCli({QStringLiteral("--home"), home, QStringLiteral("export"), project,
         QStringLiteral("--to"), out});
-    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.exitCode, 3);
+    QCOMPARE(
+        lastLine(r.err), QStringLiteral("kolporta-cli: 2 sent, 1 failed, 0 uncertain, 0 skipped"));
     const QStringList log = outLines(r.out);
     QCOMPARE(log.size(), 5);
     QCOMPARE(log[1], QStringLiteral("a@x.cz"));
@@ -786,6 +952,44 @@ void TestCliSend::exportWriteFails()
     QVERIFY(r.err.contains("Chyba: Chyba při odesílání: "));
     QCOMPARE(test::readBytes(out + QStringLiteral("/00001.rcpt")), QByteArray("a@x.cz\r\n"));
     QCOMPARE(test::readBytes(out + QStringLiteral("/00003.rcpt")), QByteArray("c@x.cz\r\n"));
+}
+
+// SpamAssassin, local tests only, as a judge of the demo project's message: no rule that marks
+// a broken structure fires (an empty or missing text part, no To, no Message-ID, no Date).
+void TestCliSend::spamAssassinJudgesDemo()
+{
+    const QString spamassassin = QStandardPaths::findExecutable(QStringLiteral("spamassassin"));
+    if (spamassassin.isEmpty())
+        QSKIP("spamassassin is not installed (scripts/install-deps installs it)");
+    const QString home = newHome();
+    QProcess cli;
+    // The project names its files relative to the repository.
+    cli.setWorkingDirectory(QStringLiteral(KOLPORTA_TEST_DATA "/../.."));
+    cli.start(kCli,
+        {QStringLiteral("--home"), home, QStringLiteral("export"),
+            QStringLiteral("examples/demo.kpj"), QStringLiteral("--to"),
+            home + QStringLiteral("/out")});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+
+    QProcess judge;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home); // its user preferences go there
+    judge.setProcessEnvironment(env);
+    judge.setStandardInputFile(home + QStringLiteral("/out/00001.eml"));
+    judge.start(spamassassin, {QStringLiteral("-L"), QStringLiteral("-t")});
+    QVERIFY(judge.waitForFinished(120000));
+    const QString report = QString::fromUtf8(judge.readAllStandardOutput());
+    QVERIFY2(report.contains(QStringLiteral("Content analysis details")), qPrintable(report));
+    static const QRegularExpression rule(QStringLiteral("^\\s*-?\\d+\\.\\d+\\s+([A-Z0-9_]+)\\s"),
+        QRegularExpression::MultilineOption);
+    QStringList fired;
+    for (const QRegularExpressionMatch &m : rule.globalMatch(report))
+        fired.append(m.captured(1));
+    for (const char *name : {"MPART_ALT_DIFF", "MIME_HTML_ONLY", "MIME_HTML_MOSTLY",
+             "MISSING_HEADERS", "MISSING_MID", "MISSING_DATE", "HTML_MIME_NO_HTML_TAG"})
+        QVERIFY2(!fired.contains(QLatin1String(name)), qPrintable(fired.join(u' ')));
+    QVERIFY2(fired.contains(QStringLiteral("HTML_MESSAGE")), qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TestCliSend)

@@ -113,6 +113,7 @@ void TestMailProgramMessage::headers_data()
         << QStringList {
                QStringLiteral("header Subject: P\u0159\u00edli\u0161 \u017elu\u0165ou\u010dk\u00fd "
                               "k\u016f\u0148"),
+               QStringLiteral("header To: Jan Nov\u00e1k <jan@example.cz>"),
                QStringLiteral("to Jan Nov\u00e1k|jan@example.cz"),
                QStringLiteral("bcc Nov\u00e1k, Petr|petr@example.cz"),
                QStringLiteral("bcc |x@example.cz"),
@@ -121,22 +122,31 @@ void TestMailProgramMessage::headers_data()
         << QStringLiteral("Hi\r\nBcc: evil@example.net\nX-Evil: 1\r")
         << QStringList {QStringLiteral("jan@example.cz")} << QStringList()
         << QStringList {QStringLiteral("header Subject: Hi Bcc: evil@example.net X-Evil: 1"),
-               QStringLiteral("to |jan@example.cz")};
+               QStringLiteral("header To: jan@example.cz"), QStringLiteral("to |jan@example.cz")};
     QTest::newRow("line break in a recipient")
         << QStringLiteral("s")
         << QStringList {QStringLiteral("Jan\r\nBcc: evil@example.net <jan@example.cz>")}
         << QStringList {QStringLiteral("x@example.cz\nTo: evil@example.net")}
         << QStringList {QStringLiteral("header Subject: s"),
+               QStringLiteral("header To: \"Jan Bcc: evil@example.net\" <jan@example.cz>"),
                QStringLiteral("to Jan Bcc: evil@example.net|jan@example.cz"),
                QStringLiteral("bcc |x@example.cz")};
     QTest::newRow("long subject is folded, not cut")
         << longSubject << QStringList {QStringLiteral("jan@example.cz")} << QStringList()
         << QStringList {QStringLiteral("header Subject: ") + longSubject,
-               QStringLiteral("to |jan@example.cz")};
+               QStringLiteral("header To: jan@example.cz"), QStringLiteral("to |jan@example.cz")};
+    // A message without To is scored as broken; blind copies only name an empty group.
     QTest::newRow("only blind copies")
         << QString() << QStringList()
         << QStringList {QStringLiteral("a@example.cz"), QStringLiteral("B <b@example.cz>")}
-        << QStringList {QStringLiteral("bcc |a@example.cz"), QStringLiteral("bcc B|b@example.cz")};
+        << QStringList {QStringLiteral("header To: undisclosed-recipients:;"),
+               QStringLiteral("bcc |a@example.cz"), QStringLiteral("bcc B|b@example.cz")};
+    QTest::newRow("non-ASCII domain in IDNA form")
+        << QStringLiteral("s") << QStringList {QStringLiteral(u"Jan <jan@příklad.cz>")}
+        << QStringList()
+        << QStringList {QStringLiteral("header Subject: s"),
+               QStringLiteral("header To: Jan <jan@xn--pklad-zsa96e.cz>"),
+               QStringLiteral("to Jan|jan@xn--pklad-zsa96e.cz")};
 }
 
 void TestMailProgramMessage::headers()
@@ -158,7 +168,7 @@ void TestMailProgramMessage::headers()
     const QStringList structure = mailStructure(bytes);
     QStringList seen;
     for (const QString &line : structure) {
-        if (line.startsWith(u"to ") || line.startsWith(u"bcc ")
+        if (line.startsWith(u"to ") || line.startsWith(u"bcc ") || line.startsWith(u"header To:")
             || (line.startsWith(u"header Subject:") && !subject.isEmpty()))
             seen.append(line);
         QVERIFY2(!line.startsWith(u"defect"), qPrintable(line));
@@ -215,30 +225,30 @@ void TestMailProgramMessage::body_data()
         << QStringLiteral("a\n.\nFrom here\n");
     QTest::newRow("HTML in ISO-8859-2")
         << true << QStringLiteral("<p>") + czech + QStringLiteral("</p>\r\n")
-        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
+        << QStringLiteral("part 1 text/html; charset=iso-8859-2; encoding=quoted-printable")
         << QStringLiteral("<p>") + czech + QStringLiteral("</p>\n");
     QTest::newRow("HTML outside ISO-8859-2 goes as UTF-8")
         << true << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\r\n")
-        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("part 1 text/html; charset=utf-8; encoding=quoted-printable")
         << QStringLiteral("<p>\u201e") + czech + QStringLiteral("\u201c \u20ac</p>\n");
     QTest::newRow("HTML as UTF-8 declares UTF-8")
         << true
         << QStringLiteral("<meta content=\"text/html; CHARSET=ISO-8859-2\">\u201eA\u201c\r\n")
-        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("part 1 text/html; charset=utf-8; encoding=quoted-printable")
         << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u201eA\u201c\n");
     QTest::newRow("HTML in ISO-8859-2 keeps its declaration")
         << true << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\r\n")
-        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=quoted-printable")
+        << QStringLiteral("part 1 text/html; charset=iso-8859-2; encoding=quoted-printable")
         << QStringLiteral("<meta content=\"text/html; charset=iso-8859-2\">\u010c\n");
     // The preparation keeps a caron (which the byte table would turn into "Ą") as Unicode and
     // declares UTF-8; the bytes must agree although the caron also exists in ISO-8859-2.
     QTest::newRow("HTML declared UTF-8 stays UTF-8")
         << true << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u02c7\r\n")
-        << QStringLiteral("part 0 text/html; charset=utf-8; encoding=quoted-printable")
+        << QStringLiteral("part 1 text/html; charset=utf-8; encoding=quoted-printable")
         << QStringLiteral("<meta content=\"text/html; charset=utf-8\">\u02c7\n");
     QTest::newRow("HTML in ASCII")
         << true << QStringLiteral("<p>Hi</p>\r\n")
-        << QStringLiteral("part 0 text/html; charset=iso-8859-2; encoding=7bit")
+        << QStringLiteral("part 1 text/html; charset=iso-8859-2; encoding=7bit")
         << QStringLiteral("<p>Hi</p>\n");
 }
 
@@ -252,8 +262,13 @@ void TestMailProgramMessage::body()
     message.body = body;
     message.html = html;
     message.recipients = {{QStringLiteral("jan@example.cz"), false}};
-    const QStringList facts
+    QStringList facts
         = mailFacts(build(message), {QStringLiteral("part "), QStringLiteral("text ")});
+    if (html) { // the HTML after the plain text generated from it
+        QCOMPARE(facts.value(0), QStringLiteral("part 0 multipart/alternative"));
+        QVERIFY(facts.value(1).startsWith(QStringLiteral("part 1 text/plain; ")));
+        facts = facts.mid(3);
+    }
     QCOMPARE(facts.size(), 2);
     QTEST(facts.at(0), "part");
     // Python's repr of the decoded text, with the quotes it chose.
@@ -263,78 +278,88 @@ void TestMailProgramMessage::body()
     QTEST(text, "text");
 }
 
+// The same MIME tree as the SMTP route.
 void TestMailProgramMessage::files_data()
 {
     QTest::addColumn<bool>("html");
-    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("files"); // "pic:name" is a picture, any other an attachment
     QTest::addColumn<QStringList>("parts"); // "DATA name" stands for the data fact of a file
 
     const QString plain = QStringLiteral("part %1 text/plain; charset=iso-8859-1; encoding=7bit");
     const QString html = QStringLiteral("part %1 text/html; charset=iso-8859-2; encoding=7bit");
+    const QString alternative = QStringLiteral("part %1 multipart/alternative");
     const QString related = QStringLiteral("part %1 multipart/related; type=text/html");
+    const QString mixed = QStringLiteral("part 0 multipart/mixed");
+    const QString pdf = QStringLiteral(
+        "part 1 application/pdf; disposition=attachment; filename=doc.pdf; encoding=base64");
+    const QString photo = QStringLiteral("part %1 image/png; cid=<photo.png@run.test>; "
+                                         "disposition=inline; filename=photo.png; encoding=base64");
 
     QTest::newRow("plain, no files") << false << QStringList() << QStringList {plain.arg(0)};
     QTest::newRow("plain: pictures are attachments too")
-        << false << QStringList {QStringLiteral("photo.png"), QStringLiteral("doc.pdf")}
+        << false << QStringList {QStringLiteral("pic:photo.png"), QStringLiteral("doc.pdf")}
         << QStringList {
-               QStringLiteral("part 0 multipart/mixed"),
+               mixed,
                plain.arg(1),
                QStringLiteral(
                    "part 1 image/png; disposition=attachment; filename=photo.png; encoding=base64"),
                QStringLiteral("DATA photo.png"),
-               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
-                              "encoding=base64"),
+               pdf,
                QStringLiteral("DATA doc.pdf"),
            };
-    QTest::newRow("HTML, no files") << true << QStringList() << QStringList {html.arg(0)};
+    QTest::newRow("HTML, no files")
+        << true << QStringList() << QStringList {alternative.arg(0), plain.arg(1), html.arg(1)};
     QTest::newRow("HTML with pictures")
-        << true << QStringList {QStringLiteral("photo.png"), QStringLiteral("scan.jpg")}
+        << true << QStringList {QStringLiteral("pic:photo.png"), QStringLiteral("pic:scan.jpg")}
         << QStringList {
-               related.arg(0),
-               html.arg(1),
-               QStringLiteral("part 1 image/png; cid=<photo.png>; disposition=inline; "
-                              "filename=photo.png; encoding=base64"),
+               alternative.arg(0),
+               plain.arg(1),
+               related.arg(1),
+               html.arg(2),
+               photo.arg(2),
                QStringLiteral("DATA photo.png"),
-               QStringLiteral("part 1 image/jpeg; cid=<scan.jpg>; disposition=inline; "
+               QStringLiteral("part 2 image/jpeg; cid=<scan.jpg@run.test>; disposition=inline; "
                               "filename=scan.jpg; encoding=base64"),
                QStringLiteral("DATA scan.jpg"),
            };
-    QTest::newRow("HTML with pictures and other files in list order")
+    // An image among the attachments stays an attachment.
+    QTest::newRow("HTML with pictures and attachments")
         << true
-        << QStringList {QStringLiteral("doc.pdf"), QStringLiteral("photo.png"),
-               QStringLiteral("data.kolporta-unknown")}
+        << QStringList {QStringLiteral("doc.pdf"), QStringLiteral("pic:photo.png"),
+               QStringLiteral("data.kolporta-unknown"), QStringLiteral("scan.jpg")}
         << QStringList {
-               QStringLiteral("part 0 multipart/mixed"),
-               related.arg(1),
-               html.arg(2),
-               QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; "
-                              "filename=photo.png; encoding=base64"),
+               mixed,
+               alternative.arg(1),
+               plain.arg(2),
+               related.arg(2),
+               html.arg(3),
+               photo.arg(3),
                QStringLiteral("DATA photo.png"),
-               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
-                              "encoding=base64"),
+               pdf,
                QStringLiteral("DATA doc.pdf"),
                QStringLiteral("part 1 application/octet-stream; disposition=attachment; "
                               "filename=data.kolporta-unknown; encoding=base64"),
                QStringLiteral("DATA data.kolporta-unknown"),
+               QStringLiteral("part 1 image/jpeg; disposition=attachment; filename=scan.jpg; "
+                              "encoding=base64"),
+               QStringLiteral("DATA scan.jpg"),
            };
     QTest::newRow("HTML with an attachment only")
         << true << QStringList {QStringLiteral("doc.pdf")}
-        << QStringList {
-               QStringLiteral("part 0 multipart/mixed"),
-               html.arg(1),
-               QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
-                              "encoding=base64"),
-               QStringLiteral("DATA doc.pdf"),
-           };
+        << QStringList {mixed, alternative.arg(1), plain.arg(2), html.arg(2), pdf,
+               QStringLiteral("DATA doc.pdf")};
     QTest::newRow("non-ASCII file names")
         << true
-        << QStringList {QStringLiteral("p\u0159\u00edloha.pdf"), QStringLiteral("obr\u00e1zek.png")}
+        << QStringList {QStringLiteral("p\u0159\u00edloha.pdf"),
+               QStringLiteral("pic:obr\u00e1zek.png")}
         << QStringList {
-               QStringLiteral("part 0 multipart/mixed"),
-               related.arg(1),
-               html.arg(2),
-               // Header lines stay ASCII: the Content-ID is percent-encoded as in a cid: URL.
-               QStringLiteral("part 2 image/png; cid=<obr%C3%A1zek.png>; disposition=inline; "
+               mixed,
+               alternative.arg(1),
+               plain.arg(2),
+               related.arg(2),
+               html.arg(3),
+               // The Content-ID needs no escaping: a safe form of the name.
+               QStringLiteral("part 3 image/png; cid=<obrazek-1.png@run.test>; disposition=inline; "
                               "filename=obr\u00e1zek.png; encoding=base64"),
                QStringLiteral("DATA obr\u00e1zek.png"),
                QStringLiteral("part 1 application/pdf; disposition=attachment; "
@@ -342,11 +367,13 @@ void TestMailProgramMessage::files_data()
                QStringLiteral("DATA p\u0159\u00edloha.pdf"),
            };
     QTest::newRow("line break in a file name cannot start a header line")
-        << true << QStringList {QStringLiteral("a\nBcc: evil@example.cz.png")}
+        << true << QStringList {QStringLiteral("pic:a\nBcc: evil@example.cz.png")}
         << QStringList {
-               related.arg(0),
-               html.arg(1),
-               QStringLiteral("part 1 image/png; cid=<a Bcc: evil@example.cz.png>; "
+               alternative.arg(0),
+               plain.arg(1),
+               related.arg(1),
+               html.arg(2),
+               QStringLiteral("part 2 image/png; cid=<a_Bcc__evil_example_cz-1.png@run.test>; "
                               "disposition=inline; filename=a Bcc: evil@example.cz.png; "
                               "encoding=base64"),
                QStringLiteral("DATA a\nBcc: evil@example.cz.png"),
@@ -354,23 +381,11 @@ void TestMailProgramMessage::files_data()
     QTest::newRow("line break in an attachment's name")
         << false << QStringList {QStringLiteral("x\r\nContent-Disposition: inline.pdf")}
         << QStringList {
-               QStringLiteral("part 0 multipart/mixed"),
+               mixed,
                plain.arg(1),
                QStringLiteral("part 1 application/pdf; disposition=attachment; "
                               "filename=x Content-Disposition: inline.pdf; encoding=base64"),
                QStringLiteral("DATA x\r\nContent-Disposition: inline.pdf"),
-           };
-    QTest::newRow("same picture name in two folders")
-        << true << QStringList {QStringLiteral("a/logo.gif"), QStringLiteral("b/logo.gif")}
-        << QStringList {
-               related.arg(0),
-               html.arg(1),
-               QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; "
-                              "filename=logo.gif; encoding=base64"),
-               QStringLiteral("DATA a/logo.gif"),
-               QStringLiteral("part 1 image/gif; cid=<logo.gif>; disposition=inline; "
-                              "filename=logo.gif; encoding=base64"),
-               QStringLiteral("DATA b/logo.gif"),
            };
 }
 
@@ -385,15 +400,19 @@ void TestMailProgramMessage::files()
     message.subject = QStringLiteral("s");
     message.body = html ? QStringLiteral("<p>Hi</p>") : QStringLiteral("Hi");
     message.html = html;
+    message.contentIdDomain = "run.test";
     message.recipients = {{QStringLiteral("jan@example.cz"), false}};
     QHash<QString, QByteArray> contents;
     int n = 0;
-    for (const QString &name : files) {
+    for (QString name : files) {
+        const bool picture = name.startsWith(u"pic:");
+        if (picture)
+            name = name.mid(4);
         // Distinct binary contents, so a part carrying the wrong file shows.
         const QByteArray bytes = binaryBytes() + QByteArray::number(++n);
         contents.insert(name, bytes);
         writeBytes(dir.filePath(name), bytes);
-        message.files.append(dir.filePath(name));
+        (picture ? message.pictures : message.files).append(dir.filePath(name));
     }
     for (QString &line : parts) {
         if (line.startsWith(u"DATA "))
@@ -412,7 +431,7 @@ void TestMailProgramMessage::failures_data()
     QTest::addColumn<QString>("error"); // "FILE name" stands for the path of a file
 
     const int unreadable = int(MailProgramMessage::Error::UnreadableFile);
-    const int emptyAddress = int(MailProgramMessage::Error::EmptyAddress);
+    const int invalidAddress = int(MailProgramMessage::Error::InvalidAddress);
     QTest::newRow("missing file") << QStringList {QStringLiteral("ok.pdf"),
         QStringLiteral("missing.pdf")}
                                   << QStringLiteral("jan@example.cz") << unreadable
@@ -421,9 +440,9 @@ void TestMailProgramMessage::failures_data()
                             << QStringLiteral("jan@example.cz") << unreadable
                             << QStringLiteral("FILE folder");
     QTest::newRow("empty address")
-        << QStringList() << QStringLiteral("Jan <>") << emptyAddress << QStringLiteral("Jan <>");
+        << QStringList() << QStringLiteral("Jan <>") << invalidAddress << QStringLiteral("Jan <>");
     QTest::newRow("blank recipient")
-        << QStringList() << QStringLiteral(" \t") << emptyAddress << QStringLiteral(" \t");
+        << QStringList() << QStringLiteral(" \t") << invalidAddress << QStringLiteral(" \t");
 }
 
 void TestMailProgramMessage::failures()

@@ -38,6 +38,8 @@ public:
     int progressMaximum = -1;
     int progressPosition = -1;
     int pumps = 0;
+    QMap<int, delivery::LineOutcome> outcomes;
+    int outcomeReports = 0;
     bool progressWindowOpen = false;
     bool busy = false;
 
@@ -76,6 +78,42 @@ public:
     void setBusyCursor(bool b) override { busy = b; }
     void statusLine(const QString &line) override { statusLines.append(line); }
     void sendLogLine(const QString &line) override { logLines.append(line); }
+    void lineOutcome(int index, delivery::LineOutcome outcome) override
+    {
+        ++outcomeReports;
+        outcomes.insert(index, outcome);
+    }
+
+    // One letter per address line: S sent, R refused, F failed, U uncertain, K skipped, and
+    // "-" for a line without an outcome.
+    QString outcomeText() const
+    {
+        QString text;
+        for (int i = 0; i < lines.size(); ++i) {
+            if (!outcomes.contains(i)) {
+                text += QLatin1Char('-');
+                continue;
+            }
+            switch (outcomes.value(i)) {
+            case delivery::LineOutcome::Sent:
+                text += QLatin1Char('S');
+                break;
+            case delivery::LineOutcome::Refused:
+                text += QLatin1Char('R');
+                break;
+            case delivery::LineOutcome::Failed:
+                text += QLatin1Char('F');
+                break;
+            case delivery::LineOutcome::Uncertain:
+                text += QLatin1Char('U');
+                break;
+            case delivery::LineOutcome::Skipped:
+                text += QLatin1Char('K');
+                break;
+            }
+        }
+        return text;
+    }
 };
 
 // An SMTP session that answers as scripted and writes down every operation, for the
@@ -115,9 +153,15 @@ public:
         m_transcript->append(QStringLiteral("RCPT ") + address);
         return !m_script.refusedRcpt.contains(address);
     }
-    bool sendData(const QList<QByteArray> &lines, QString *error) override
+    bool sendDataLines(const QList<QByteArray> &lines, QString *) override
     {
         m_transcript->append(QStringLiteral("DATA"));
+        m_lines = lines;
+        return true;
+    }
+    // The scripted result comes with the end of the data, where a real server gives it.
+    bool sendEndOfData(QString *error) override
+    {
         const QString result
             = m_datas < m_script.data.size() ? m_script.data.at(m_datas) : QString();
         ++m_datas;
@@ -128,12 +172,12 @@ public:
         if (result == QLatin1String("refuse"))
             return false;
         qint64 size = 0;
-        for (const QByteArray &l : lines)
+        for (const QByteArray &l : std::as_const(m_lines))
             size += l.size() + 2;
         if (size != m_lastSize)
             m_transcript->append(QStringLiteral("SIZE MISMATCH"));
-        messages.append(lines);
-        sharedMessages().append(lines);
+        messages.append(m_lines);
+        sharedMessages().append(m_lines);
         return true;
     }
     void close() override { m_transcript->append(QStringLiteral("close")); }
@@ -153,6 +197,7 @@ private:
     int m_mails = 0;
     int m_datas = 0;
     qint64 m_lastSize = -1;
+    QList<QByteArray> m_lines;
 };
 
 } // namespace kolporta::test

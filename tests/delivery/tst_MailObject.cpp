@@ -136,7 +136,7 @@ void TestMailObject::prepareClient()
 void TestMailObject::sendChecks_data()
 {
     QTest::addColumn<bool>("installed");
-    QTest::addColumn<QStringList>("attachments"); // names in the test's folder
+    QTest::addColumn<QStringList>("attachments"); // names in the test's folder; "pic:" pictures
     QTest::addColumn<QStringList>("recipients");
     QTest::addColumn<QString>("error");
 
@@ -146,8 +146,8 @@ void TestMailObject::sendChecks_data()
 
     QTest::newRow("nothing installed comes first")
         << false << QStringList {QStringLiteral("missing.png")} << QStringList() << notInstalled;
-    QTest::newRow("missing attachment before no recipient")
-        << true << QStringList {QStringLiteral("missing.png")} << QStringList()
+    QTest::newRow("missing picture before no recipient")
+        << true << QStringList {QStringLiteral("pic:missing.png")} << QStringList()
         << mapi(11, "A specified attachment was not found");
     QTest::newRow("second attachment missing")
         << true << QStringList {QStringLiteral("photo.png"), QStringLiteral("gone.pdf")} << someone
@@ -177,9 +177,14 @@ void TestMailObject::sendChecks()
     QString error;
     if (installed)
         QVERIFY(mail.prepareClient(0, &error));
-    QStringList paths;
-    for (const QString &name : attachments)
-        paths.append(m_files->filePath(name));
+    QStringList paths, pictures; // "pic:name" is a picture
+    for (const QString &name : attachments) {
+        if (name.startsWith(u"pic:"))
+            pictures.append(m_files->filePath(name.mid(4)));
+        else
+            paths.append(m_files->filePath(name));
+    }
+    mail.setPictures(pictures, "r");
     mail.setAttachments(paths);
     addRecipients(&mail, recipients);
     mail.setSubject(QStringLiteral("s"));
@@ -273,7 +278,7 @@ void TestMailObject::handOver_data()
 
     QTest::newRow("plain text, files attached") << false << QStringLiteral("Dobr\u00fd den")
                                                 << QString()
-                                                << QStringList {QStringLiteral("photo.png"),
+                                                << QStringList {QStringLiteral("pic:photo.png"),
                                                        QStringLiteral("doc.pdf")}
                                                 << recipients
                                                 << people
@@ -289,25 +294,28 @@ void TestMailObject::handOver_data()
                 QStringLiteral("DATA doc.pdf"),
             } << QStringList {QStringLiteral("-i"), QStringLiteral("-t")};
     QTest::newRow("HTML with a picture and an attachment") << true
-                                                           << QStringLiteral(
-                                                                  "<p>"
-                                                                  "\u017dlu\u0165ou\u010dk\u00fd "
-                                                                  "<img "
-                                                                  "src=\"cid:photo.png\"></p>\r\n")
+                                                           << QStringLiteral("<p>"
+                                                                             "\u017dlu\u0165ou"
+                                                                             "\u010dk\u00fd <img "
+                                                                             "src=\"cid:photo.png@"
+                                                                             "r\"></p>\r\n")
                                                            << QStringLiteral(
                                                                   "--account \"work place\"")
                                                            << QStringList {QStringLiteral(
                                                                                "doc.pdf"),
-                                                                  QStringLiteral("photo.png")}
+                                                                  QStringLiteral("pic:photo.png")}
                                                            << recipients
                                                            << people
             + QStringList {
                 QStringLiteral("part 0 multipart/mixed"),
-                QStringLiteral("part 1 multipart/related; type=text/html"),
-                QStringLiteral("part 2 text/html; charset=iso-8859-2; encoding=quoted-printable"),
+                QStringLiteral("part 1 multipart/alternative"),
+                QStringLiteral("part 2 text/plain; charset=iso-8859-2; encoding=quoted-printable"),
+                QStringLiteral("text '\u017dlu\u0165ou\u010dk\u00fd\\n'"),
+                QStringLiteral("part 2 multipart/related; type=text/html"),
+                QStringLiteral("part 3 text/html; charset=iso-8859-2; encoding=quoted-printable"),
                 QStringLiteral(
-                    "text '<p>\u017dlu\u0165ou\u010dk\u00fd <img src=\"cid:photo.png\"></p>\\n'"),
-                QStringLiteral("part 2 image/png; cid=<photo.png>; disposition=inline; "
+                    "text '<p>\u017dlu\u0165ou\u010dk\u00fd <img src=\"cid:photo.png@r\"></p>\\n'"),
+                QStringLiteral("part 3 image/png; cid=<photo.png@r>; disposition=inline; "
                                "filename=photo.png; encoding=base64"),
                 QStringLiteral("DATA photo.png"),
                 QStringLiteral("part 1 application/pdf; disposition=attachment; filename=doc.pdf; "
@@ -326,13 +334,16 @@ void TestMailObject::handOver()
     QFETCH(QStringList, facts);
 
     QHash<QString, QByteArray> contents;
-    QStringList paths;
-    for (const QString &name : files) {
+    QStringList paths, pictures; // "pic:name" is a picture
+    for (QString name : files) {
+        const bool picture = name.startsWith(u"pic:");
+        if (picture)
+            name = name.mid(4);
         const QByteArray bytes
             = QByteArray("\x89PNG\r\n\x1a\n\0\xff", 10).repeated(100) + name.toUtf8();
         contents.insert(name, bytes);
         writeBytes(m_files->filePath(name), bytes);
-        paths.append(m_files->filePath(name));
+        (picture ? pictures : paths).append(m_files->filePath(name));
     }
     for (QString &fact : facts) {
         if (fact.startsWith(u"DATA "))
@@ -346,6 +357,7 @@ void TestMailObject::handOver()
     mail.setHtml(html);
     mail.setSubject(QStringLiteral("Pozv\u00e1nka"));
     mail.setBody(body);
+    mail.setPictures(pictures, "r");
     mail.setAttachments(paths);
     addRecipients(&mail, recipients);
     QVERIFY2(mail.send(&error), qPrintable(error));

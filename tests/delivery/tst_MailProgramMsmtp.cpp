@@ -26,16 +26,19 @@ private slots:
 void TestMailProgramMsmtp::delivery_data()
 {
     QTest::addColumn<bool>("listening");
+    QTest::addColumn<bool>("blindOnly"); // every recipient a blind copy, as in BCC mode
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("delivered") << true << QString();
+    QTest::newRow("delivered") << true << false << QString();
+    QTest::newRow("blind copies only") << true << true << QString();
     QTest::newRow("nobody listening")
-        << false << QStringLiteral("MAPI Error: (23) \"Network failure\"");
+        << false << false << QStringLiteral("MAPI Error: (23) \"Network failure\"");
 }
 
 void TestMailProgramMsmtp::delivery()
 {
     QFETCH(bool, listening);
+    QFETCH(bool, blindOnly);
     QFETCH(QString, error);
 
     AiosmtpdServer server;
@@ -55,6 +58,9 @@ void TestMailProgramMsmtp::delivery()
     const QString picture = dir.filePath(QStringLiteral("logo.png"));
     const QByteArray pictureBytes = QByteArray("\x89PNG\r\n\x1a\n", 8).repeated(500);
     writeBytes(picture, pictureBytes);
+    const QString attachment = dir.filePath(QStringLiteral(u"ceník.pdf"));
+    const QByteArray attachmentBytes = QByteArray("%PDF-1.4\n\0\xff", 12).repeated(300);
+    writeBytes(attachment, attachmentBytes);
 
     MailObject mail(
         {{QStringLiteral("msmtp"), QStringLiteral("msmtp -C \"%1\"").arg(config), true}});
@@ -62,9 +68,11 @@ void TestMailProgramMsmtp::delivery()
     QVERIFY2(mail.prepareClient(0, &text), qPrintable(text));
     mail.setHtml(true);
     mail.setSubject(QStringLiteral("Pozv\u00e1nka na \u010daj"));
-    mail.setBody(QStringLiteral("<p>Dobr\u00fd den <img src=\"cid:logo.png\"></p>"));
-    mail.setAttachments({picture});
-    mail.addRecipient(QStringLiteral(" Jan Nov\u00e1k <jan@example.cz> "), RecipientKind::To);
+    mail.setBody(QStringLiteral("<p>Dobr\u00fd den <img src=\"cid:logo.png@r\"></p>"));
+    mail.setPictures({picture}, "r");
+    mail.setAttachments({attachment});
+    mail.addRecipient(QStringLiteral(" Jan Nov\u00e1k <jan@example.cz> "),
+        blindOnly ? RecipientKind::Bcc : RecipientKind::To);
     mail.addRecipient(QStringLiteral("Nov\u00e1k, Petr <petr@example.cz>"), RecipientKind::Bcc);
     mail.addRecipient(QStringLiteral("eva@example.cz"), RecipientKind::Bcc);
 
@@ -93,21 +101,34 @@ void TestMailProgramMsmtp::delivery()
         QVERIFY2(!line.toLower().startsWith("bcc:"), line.constData());
         QVERIFY2(!line.contains("petr@") && !line.contains("eva@"), line.constData());
     }
+    // The pictures and the attachments arrive, in the tree of the SMTP route.
     const QStringList facts = mailFacts(message.data,
-        {QStringLiteral("header Subject"), QStringLiteral("to "), QStringLiteral("bcc "),
-            QStringLiteral("part "), QStringLiteral("text "), QStringLiteral("data "),
-            QStringLiteral("defect ")});
+        {QStringLiteral("header Subject"), QStringLiteral("header To"), QStringLiteral("to "),
+            QStringLiteral("bcc "), QStringLiteral("part "), QStringLiteral("text "),
+            QStringLiteral("data "), QStringLiteral("defect ")});
     QCOMPARE(facts,
         (QStringList {
-            QStringLiteral("header Subject: Pozv\u00e1nka na \u010daj"),
-            QStringLiteral("to Jan Nov\u00e1k|jan@example.cz"),
-            QStringLiteral("part 0 multipart/related; type=text/html"),
-            QStringLiteral("part 1 text/html; charset=iso-8859-2; encoding=quoted-printable"),
-            QStringLiteral("text '<p>Dobr\u00fd den <img src=\"cid:logo.png\"></p>\\n'"),
-            QStringLiteral("part 1 image/png; cid=<logo.png>; disposition=inline; "
-                           "filename=logo.png; encoding=base64"),
-            dataFact(pictureBytes),
-        }));
+             QStringLiteral("header Subject: Pozv\u00e1nka na \u010daj"),
+             blindOnly ? QStringLiteral("header To: undisclosed-recipients:;")
+                       : QStringLiteral("header To: Jan Nov\u00e1k <jan@example.cz>"),
+         }
+            + (blindOnly ? QStringList()
+                         : QStringList {QStringLiteral("to Jan Nov\u00e1k|jan@example.cz")})
+            + QStringList {
+                QStringLiteral("part 0 multipart/mixed"),
+                QStringLiteral("part 1 multipart/alternative"),
+                QStringLiteral("part 2 text/plain; charset=iso-8859-1; encoding=quoted-printable"),
+                QStringLiteral("text 'Dobr\u00fd den\\n'"),
+                QStringLiteral("part 2 multipart/related; type=text/html"),
+                QStringLiteral("part 3 text/html; charset=iso-8859-2; encoding=quoted-printable"),
+                QStringLiteral("text '<p>Dobr\u00fd den <img src=\"cid:logo.png@r\"></p>\\n'"),
+                QStringLiteral("part 3 image/png; cid=<logo.png@r>; disposition=inline; "
+                               "filename=logo.png; encoding=base64"),
+                dataFact(pictureBytes),
+                QStringLiteral("part 1 application/pdf; disposition=attachment; "
+                               "filename=cen\u00edk.pdf; encoding=base64"),
+                dataFact(attachmentBytes),
+            }));
 }
 
 QTEST_GUILESS_MAIN(TestMailProgramMsmtp)

@@ -143,6 +143,7 @@ static void smtpColumns()
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QStringList>("transcript");
     QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("outcomes"); // see RecordingHost::outcomeText
 }
 
 void TestSendRun::smtpBcc_data()
@@ -163,7 +164,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SKKSS");
     QTest::newRow("exact multiple: second batch goes after the loop")
         << QStringList {a, b, c, d} << QStringLiteral("2") << QStringList() << QString()
         << QStringList() << -1 << QStringList {head2, a, b, sent, c, d, sent, end}
@@ -171,20 +172,20 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("RCPT d@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SSSS");
     QTest::newRow("text batch size gives 50; blank-only lines and star send nothing more")
         << QStringList {QStringLiteral(" \t"), QStringLiteral("*"), a} << QStringLiteral("7 ")
         << QStringList() << QString() << QStringList() << -1 << QStringList {head50, a, sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("KKS");
     QTest::newRow("a starred line with an address is sent to in BCC mode")
         << QStringList {QStringLiteral("*Jan <j@x.cz>")} << QStringLiteral("50") << QStringList()
         << QString() << QStringList() << -1
         << QStringList {head50, QStringLiteral("*Jan <j@x.cz>"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT j@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("S");
     QTest::newRow("refused address still counts toward the batch")
         << QStringList {a, b, c} << QStringLiteral("2") << QStringList {b} << QString()
         << QStringList() << -1
@@ -193,7 +194,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SRS");
     QTest::newRow("refused sender is logged and the run goes on")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QStringLiteral("1")
         << QStringList() << -1
@@ -203,7 +204,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SS");
     QTest::newRow("data refused: logged, no reopen")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
         << QStringList {QStringLiteral("refuse")} << -1
@@ -212,7 +213,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("RS");
     QTest::newRow("error raised in data: logged, box, reopen, next batch goes")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
         << QStringList {QStringLiteral("error:Spojení ztraceno")} << -1
@@ -222,7 +223,8 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("DATA"), QStringLiteral("close"), QStringLiteral("open"), mail,
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
         << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Spojení ztraceno\r"
-                                       "Odesílání dalších zpráv bude pokračovat")};
+                                       "Odesílání dalších zpráv bude pokračovat")}
+        << QStringLiteral("FS");
     QTest::newRow("cancel still sends the batch collected so far")
         << QStringList {a, b, c, d} << QStringLiteral("50") << QStringList() << QString()
         << QStringList() << 1
@@ -230,7 +232,7 @@ void TestSendRun::smtpBcc_data()
                end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SS--");
     QTest::newRow("cancel pressed on a blank line is seen after the next address")
         << QStringList {a, QString(), b, c} << QStringLiteral("50") << QStringList() << QString()
         << QStringList() << 1
@@ -238,14 +240,14 @@ void TestSendRun::smtpBcc_data()
                end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SKS-");
     QTest::newRow("cancel on a star line is polled there")
         << QStringList {a, QStringLiteral("*"), b} << QStringLiteral("50") << QStringList()
         << QString() << QStringList() << 1
         << QStringList {head50, a, QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("SK-");
     QTest::newRow("cancel on the first line of a new batch: full batch sent, no empty one")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString() << QStringList()
         << 0
@@ -253,7 +255,7 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList();
+        << QStringList() << QStringLiteral("S-");
 }
 
 static void runSmtpRow(bool bcc)
@@ -267,6 +269,7 @@ static void runSmtpRow(bool bcc)
     QFETCH(QStringList, log);
     QFETCH(QStringList, transcript);
     QFETCH(QStringList, boxes);
+    QFETCH(QString, outcomes);
 
     RecordingHost host;
     host.lines = lines;
@@ -286,6 +289,8 @@ static void runSmtpRow(bool bcc)
     QCOMPARE(out.transcript, transcript);
     QCOMPARE(host.logLines, log);
     QCOMPARE(host.boxes, boxes);
+    QCOMPARE(host.outcomeText(), outcomes);
+    QCOMPARE(out.result.counts.total(), host.outcomeReports);
     QCOMPARE(out.result.status, SendRunResult::Status::Finished);
     QVERIFY(host.generalErrors.isEmpty());
     QCOMPARE(test::readBytes(logPath()), crlf(log));
@@ -314,26 +319,28 @@ void TestSendRun::smtpSingle_data()
         << QStringList {a, QStringLiteral("   "), b, c} << QStringLiteral("2") << QStringList()
         << QString() << QStringList() << -1 << QStringList {head, a, b, c, end}
         << QStringList {open, mail, ra, data, mail, rb, data, mail, rc, data, close}
-        << QStringList();
+        << QStringList() << QStringLiteral("SKSS");
     QTest::newRow("refused address: logged, reopened, next line")
         << QStringList {a, b} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
         << QStringList() << -1
         << QStringList {head,
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
-        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList()
+        << QStringLiteral("RS");
     QTest::newRow("refused data: logged, reopened")
         << QStringList {a, b} << QString() << QStringList() << QString()
         << QStringList {QStringLiteral("refuse")} << -1
         << QStringList {head, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
                end}
-        << QStringList {open, mail, ra, data, close, open, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, ra, data, close, open, mail, rb, data, close} << QStringList()
+        << QStringLiteral("RS");
     QTest::newRow("refused sender: logged, connection kept, no recipient given")
         << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
         << -1
         << QStringList {head,
                QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"), b,
                end}
-        << QStringList {open, mail, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, mail, rb, data, close} << QStringList() << QStringLiteral("RS");
     QTest::newRow("error raised in data: logged with the line, box, no reopen")
         << QStringList {a, b} << QString() << QStringList() << QString()
         << QStringList {QStringLiteral("error:Vypršel čas")} << -1
@@ -341,29 +348,33 @@ void TestSendRun::smtpSingle_data()
                b, end}
         << QStringList {open, mail, ra, data, mail, rb, data, close}
         << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Vypršel čas\r"
-                                       "Odesílání dalších zpráv bude pokračovat")};
+                                       "Odesílání dalších zpráv bude pokračovat")}
+        << QStringLiteral("FS");
     QTest::newRow("cancel is seen after the message of that line")
         << QStringList {a, b, c} << QString() << QStringList() << QString() << QStringList() << 1
         << QStringList {head, a, b, cancelled, end}
-        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList()
+        << QStringLiteral("SS-");
     QTest::newRow("cancel pressed on a blank line is seen after the next message")
         << QStringList {a, QString(), b, c} << QString() << QStringList() << QString()
         << QStringList() << 1 << QStringList {head, a, b, cancelled, end}
-        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList()
+        << QStringLiteral("SKS-");
     QTest::newRow("no poll after a refused address")
         << QStringList {a, b, c} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
         << QStringList() << 0
         << QStringList {head,
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, cancelled,
                end}
-        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList();
+        << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList()
+        << QStringLiteral("RS-");
     QTest::newRow("poll after a refused sender")
         << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
         << 0
         << QStringList {head,
                QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"),
                cancelled, end}
-        << QStringList {open, mail, close} << QStringList();
+        << QStringList {open, mail, close} << QStringList() << QStringLiteral("R-");
 }
 
 void TestSendRun::smtpSingle()

@@ -1,22 +1,29 @@
 // The send run with its real transports: the mail-program modes through a recording mail
-// program (batches by position, skipped lines, cancels, a program that fails), and the SMTP
-// worked example through the SMTP client and a real aiosmtpd.
+// program (batches by position, skipped lines, cancels, a program that fails), the SMTP
+// worked example through the SMTP client and a real aiosmtpd, the SMTP client against a
+// server that fails at every stage, and a real server restarted in the middle of a run.
 
+#include "../compose/MailStructure.h"
 #include "AiosmtpdServer.h"
+#include "FakeSmtpServer.h"
 #include "SendRunFixtures.h"
 #include "TestSupport.h"
 
 #include "delivery/MailObject.h"
 #include "delivery/SendRun.h"
+#include "delivery/SmtpClient.h"
 #include "settings/HomeFolder.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace kolporta;
 using namespace kolporta::delivery;
 using kolporta::test::AiosmtpdServer;
+using kolporta::test::FakeSmtpServer;
 using kolporta::test::RecordingHost;
+using kolporta::test::ScriptedSession;
 
 namespace {
 
@@ -50,6 +57,14 @@ private slots:
     void mailProgram_data();
     void mailProgram();
     void workedExampleOverAiosmtpd();
+    void faultMatrix_data();
+    void faultMatrix();
+    void restartedServer_data();
+    void restartedServer();
+    void envelope_data();
+    void envelope();
+    void picturesResolve_data();
+    void picturesResolve();
 };
 
 void TestSendRunRoutes::mailProgram_data()
@@ -69,18 +84,21 @@ void TestSendRunRoutes::mailProgram_data()
     const QString a = QStringLiteral("a@x.cz"), b = QStringLiteral("b@x.cz"),
                   c = QStringLiteral("c@x.cz"), d = QStringLiteral("d@x.cz");
     const QStringList abcde {a, b, c, d, QStringLiteral("e@x.cz")};
+    const QString bccOnly = QStringLiteral("To: undisclosed-recipients:;|");
 
     QTest::newRow("bcc: cancel pressed on line 2 is seen before line 3; {c} still handed over")
         << true << 1 << abcde << 2 << QStringList {bccHead, a, b, handed, c, cancelled, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz, b@x.cz"), QStringLiteral("Bcc: c@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz, b@x.cz"),
+               bccOnly + QStringLiteral("Bcc: c@x.cz")};
     QTest::newRow("bcc: cancel on the first line")
         << true << 1 << abcde << 0 << QStringList {bccHead, a, cancelled, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz")};
     QTest::newRow("bcc: a batch of skipped lines is not handed over")
         << true << 1
         << QStringList {a, QStringLiteral(" "), QStringLiteral("*"), QStringLiteral("\t"), b} << -1
         << QStringList {bccHead, a, handed, b, handed, end}
-        << QStringList {QStringLiteral("Bcc: a@x.cz"), QStringLiteral("Bcc: b@x.cz")};
+        << QStringList {
+               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
     QTest::newRow("one by one: cancel pressed on line 1 is seen before line 2")
         << false << 1 << abcde << 1 << QStringList {oneHead, a, b, cancelled, end}
         << QStringList {QStringLiteral("To: a@x.cz"), QStringLiteral("To: b@x.cz")};
@@ -93,6 +111,18 @@ void TestSendRunRoutes::mailProgram_data()
                QStringLiteral("  "), d}
         << -1 << QStringList {oneHead, QStringLiteral(" *c@x.cz"), d, end}
         << QStringList {QStringLiteral("To: *c@x.cz"), QStringLiteral("To: d@x.cz")};
+    // A mail program is not known to take SMTPUTF8: such an address is refused here, and the
+    // run goes on.
+    const QString jiri = QStringLiteral(u"jiří@x.cz");
+    const QString refused = QStringLiteral(u"!!! jiří@x.cz  Chyba - adresa odmítnuta serverem");
+    QTest::newRow("bcc: a non-ASCII local part is left out")
+        << true << 1 << QStringList {a, jiri, b} << -1
+        << QStringList {bccHead, a, refused, handed, b, handed, end}
+        << QStringList {
+               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+    QTest::newRow("one by one: a non-ASCII local part is not handed over")
+        << false << 1 << QStringList {jiri, a} << -1 << QStringList {oneHead, refused, a, end}
+        << QStringList {QStringLiteral("To: a@x.cz")};
     QTest::newRow("a route past the program list ends the run")
         << false << 2 << abcde << -1 << QStringList {QStringLiteral("!!! Index is out ot range")}
         << QStringList();
@@ -172,6 +202,401 @@ void TestSendRunRoutes::workedExampleOverAiosmtpd()
     QVERIFY(!host.statusLines.isEmpty());
     for (const QString &line : host.logLines)
         QVERIFY(!line.startsWith(QLatin1String("Connect: ")));
+}
+
+// A server that fails at each stage of a session: the line outcomes, what the server kept
+// (each message at most once), and the log. Two lines, a and b; BCC batches of 2.
+void TestSendRunRoutes::faultMatrix_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("faults"); // "VERB drop|silent|421 N" or "VERB reply=TEXT"
+    QTest::addColumn<QString>("outcomes"); // see RecordingHost::outcomeText
+    QTest::addColumn<bool>("finished"); // else: the connection failed, at the start or later
+    QTest::addColumn<QStringList>("kept"); // the recipients of each message the server kept
+    QTest::addColumn<int>("mails"); // MAIL FROM commands the server got
+    QTest::addColumn<QStringList>("marks"); // the log's "!!! " lines
+    QTest::addColumn<QString>("box");
+
+    const QString a = QStringLiteral("a@x.cz"), b = QStringLiteral("b@x.cz");
+    const QString both = QStringLiteral("a@x.cz b@x.cz");
+    const QString noConnect = QStringLiteral("!!! Nepodařilo se připojit k SMTP serveru");
+    const QString noConnectBox = QStringLiteral("Chyba|Nepodařilo se připojit k SMTP serveru");
+    const QString loginBox = noConnectBox + QStringLiteral("\rPřihlášení k serveru se nezdařilo: ");
+    const QString closed = QStringLiteral("Connection closed by the server");
+    const QString closing = QStringLiteral("421 fake.test Service closing transmission channel");
+    const QStringList kinds {
+        QStringLiteral("drop"), QStringLiteral("silent"), QStringLiteral("421")};
+    const QStringList why {closed, QStringLiteral("Connection timed out"), closing};
+
+    for (int k = 0; k < kinds.size(); ++k) {
+        const QString &kind = kinds[k];
+        const auto fault = [&](const char *verb, int n) {
+            return QStringLiteral("%1 %2 %3").arg(QLatin1String(verb), kind).arg(n);
+        };
+        const auto row = [&](const char *mode, const char *verb) -> QTestData & {
+            return QTest::addRow("%s, %s %s", mode, verb, qPrintable(kind));
+        };
+        // One by one. The first opening is never tried again.
+        for (const char *verb : {"GREETING", "EHLO"}) {
+            row("one by one", verb)
+                << false << QStringList {fault(verb, 1)} << QStringLiteral("--") << false
+                << QStringList() << 0 << QStringList {noConnect} << noConnectBox;
+        }
+        row("one by one", "AUTH") << false << QStringList {fault("AUTH", 1)} << QStringLiteral("--")
+                                  << false << QStringList() << 0 << QStringList {noConnect}
+                                  << loginBox + why[k];
+        // Lost before the ".": the transaction goes again on a new connection.
+        for (const char *verb : {"MAIL", "RCPT", "DATA"}) {
+            row("one by one", verb)
+                << false << QStringList {fault(verb, 1)} << QStringLiteral("SS") << true
+                << QStringList {a, b} << 3 << QStringList() << QString();
+        }
+        // After the ".": only a 421 says the message was not taken.
+        if (kind == QLatin1String("421"))
+            row("one by one", ".") << false << QStringList {fault(".", 1)} << QStringLiteral("SS")
+                                   << true << QStringList {a, b} << 3 << QStringList() << QString();
+        else
+            row("one by one", ".")
+                << false << QStringList {fault(".", 1)} << QStringLiteral("US") << true
+                << QStringList {a, b} << 2
+                << QStringList {QStringLiteral("!!! Anna <a@x.cz>  Chyba - doručení nejisté")}
+                << QString();
+        row("one by one", "QUIT") << false << QStringList {fault("QUIT", 1)} << QStringLiteral("SS")
+                                  << true << QStringList {a, b} << 2 << QStringList() << QString();
+
+        // BCC. The opening stages fail in a reopen, after the first MAIL FROM was lost; the
+        // run waits and opens again.
+        for (const char *verb : {"GREETING", "EHLO", "AUTH"}) {
+            row("bcc", verb) << true << QStringList {QStringLiteral("MAIL drop 1"), fault(verb, 2)}
+                             << QStringLiteral("SS") << true << QStringList {both} << 2
+                             << QStringList() << QString();
+        }
+        // A lost address (the second: the first is given again) or DATA: the batch's
+        // transaction goes again, its addresses logged once.
+        row("bcc", "MAIL") << true << QStringList {fault("MAIL", 1)} << QStringLiteral("SS") << true
+                           << QStringList {both} << 2 << QStringList() << QString();
+        row("bcc", "RCPT") << true << QStringList {fault("RCPT", 2)} << QStringLiteral("SS") << true
+                           << QStringList {both} << 2 << QStringList() << QString();
+        row("bcc", "DATA") << true << QStringList {fault("DATA", 1)} << QStringLiteral("SS") << true
+                           << QStringList {both} << 2 << QStringList() << QString();
+        if (kind == QLatin1String("421"))
+            row("bcc", ".") << true << QStringList {fault(".", 1)} << QStringLiteral("SS") << true
+                            << QStringList {both} << 2 << QStringList() << QString();
+        else
+            row("bcc", ".") << true << QStringList {fault(".", 1)} << QStringLiteral("UU") << true
+                            << QStringList {both} << 1
+                            << QStringList {QStringLiteral("!!! Chyba - doručení nejisté")}
+                            << QString();
+        row("bcc", "QUIT") << true << QStringList {fault("QUIT", 1)} << QStringLiteral("SS") << true
+                           << QStringList {both} << 1 << QStringList() << QString();
+    }
+
+    const QStringList reopensFail {QStringLiteral("GREETING drop 2"),
+        QStringLiteral("GREETING drop 3"), QStringLiteral("GREETING drop 4")};
+    QTest::newRow("wrong password: the opening fails, no address is tried")
+        << false << QStringList {QStringLiteral("AUTH-DATA reply=535 5.7.8 Bad credentials")}
+        << QStringLiteral("--") << false << QStringList() << 0 << QStringList {noConnect}
+        << loginBox + QStringLiteral("535 5.7.8 Bad credentials");
+    QTest::newRow("one by one: three reopens fail, the run gives up")
+        << false << QStringList {QStringLiteral("MAIL drop 1")} + reopensFail
+        << QStringLiteral("F-") << false << QStringList() << 1
+        << QStringList {QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání: ") + closed,
+               noConnect}
+        << noConnectBox;
+    QTest::newRow("bcc: three reopens fail, the open batch fails with them")
+        << true << QStringList {QStringLiteral("RCPT drop 2")} + reopensFail << QStringLiteral("FF")
+        << false << QStringList() << 1
+        << QStringList {QStringLiteral("!!! b@x.cz  Chyba při odesílání: ") + closed,
+               QStringLiteral("!!! Chyba při odesílání: ") + closed, noConnect}
+        << noConnectBox;
+    QTest::newRow("one by one: three retries, then the line fails and the run goes on")
+        << false
+        << QStringList {QStringLiteral("MAIL drop 1"), QStringLiteral("MAIL drop 2"),
+               QStringLiteral("MAIL drop 3"), QStringLiteral("MAIL drop 4")}
+        << QStringLiteral("FS") << true << QStringList {b} << 5
+        << QStringList {QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání: ") + closed}
+        << QString();
+    QTest::newRow("bcc: every address refused, so no DATA")
+        << true << QStringList {QStringLiteral("RCPT reply=550 no such user")}
+        << QStringLiteral("RR") << true << QStringList() << 1
+        << QStringList {QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"),
+               QStringLiteral("!!! b@x.cz  Chyba - adresa odmítnuta serverem"),
+               QStringLiteral("!!! Chyba při odesílání")}
+        << QString();
+}
+
+void TestSendRunRoutes::faultMatrix()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, faults);
+    QFETCH(QString, outcomes);
+    QFETCH(bool, finished);
+    QFETCH(QStringList, kept);
+    QFETCH(int, mails);
+    QFETCH(QStringList, marks);
+    QFETCH(QString, box);
+
+    FakeSmtpServer server;
+    server.setReply("EHLO", "250-fake.test\r\n250 AUTH CRAM-MD5");
+    server.setReply("AUTH", "334 PDE+");
+    server.setReply("AUTH-DATA", "235 ok");
+    for (const QString &f : faults) {
+        const QStringList parts = f.split(QLatin1Char(' '));
+        const QByteArray verb = parts[0].toUtf8();
+        if (parts[1].startsWith(QLatin1String("reply="))) {
+            server.setReply(verb, f.mid(f.indexOf(QLatin1Char('=')) + 1).toUtf8());
+            continue;
+        }
+        const FakeSmtpServer::Fault fault = parts[1] == QLatin1String("drop")
+            ? FakeSmtpServer::Fault::Drop
+            : parts[1] == QLatin1String("silent") ? FakeSmtpServer::Fault::Silent
+                                                  : FakeSmtpServer::Fault::Closing;
+        server.setFault(verb, fault, parts[2].toInt());
+    }
+
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz")};
+    SendRun run(&host);
+    run.setReconnectDelays({1, 1, 1});
+    run.setSessionFactory([&](const settings::SmtpProfile &) {
+        settings::SmtpProfile profile;
+        profile.server = server.host();
+        profile.port = server.portText();
+        profile.user = QStringLiteral("jan");
+        profile.password = QStringLiteral("heslo");
+        auto client = std::make_unique<SmtpClient>(profile);
+        client->setReplyTimeout(250); // the silent rows wait this long, once each
+        return client;
+    });
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.batchSizeText = QStringLiteral("2");
+    settings.body = QStringLiteral("Zpráva pro %TO%");
+    const SendRunResult result = run.run(settings);
+
+    QCOMPARE(host.outcomeText(), outcomes);
+    QCOMPARE(host.outcomeReports, host.outcomes.size());
+    QCOMPARE(result.status,
+        finished ? SendRunResult::Status::Finished : SendRunResult::Status::ConnectFailed);
+    QStringList got;
+    for (const FakeSmtpServer::Delivery &d : server.deliveries())
+        got.append(QString::fromUtf8(d.recipients.join(' ')));
+    QCOMPARE(got, kept);
+    const QByteArrayList commands = server.commands();
+    QCOMPARE(std::count_if(commands.begin(), commands.end(),
+                 [](const QByteArray &c) { return c.startsWith("MAIL FROM"); }),
+        mails);
+    QStringList gotMarks = host.logLines;
+    gotMarks.removeIf([](const QString &l) { return !l.startsWith(QLatin1String("!!! ")); });
+    QCOMPARE(gotMarks, marks);
+    QCOMPARE(host.boxes.join(QLatin1Char('\n')), box);
+    // An address line stands in the log once at most, however often it was given.
+    for (const QString &line : std::as_const(host.lines))
+        QVERIFY(host.logLines.count(line) <= 1);
+}
+
+void TestSendRunRoutes::restartedServer_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QList<QStringList>>("envelopes");
+    const QStringList all {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+        QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz"), QStringLiteral("e@x.cz")};
+    QList<QStringList> single;
+    for (const QString &address : all)
+        single.append(QStringList {address});
+    QTest::newRow("one by one") << false << single;
+    // The restart comes inside the first batch: its first three addresses go again.
+    QTest::newRow("bcc") << true << QList<QStringList> {all.mid(0, 4), all.mid(4)};
+}
+
+void TestSendRunRoutes::restartedServer()
+{
+    QFETCH(bool, bcc);
+    QFETCH(QList<QStringList>, envelopes);
+    AiosmtpdServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[Zkušební]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz"),
+        QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz"), QStringLiteral("e@x.cz")};
+    host.profile = QStringLiteral("Zkušební");
+    bool restarted = false;
+    // While the run is at the fourth line, the server goes down and comes back on its port;
+    // the connection the run holds is gone with the old one.
+    host.onRead = [&](int index) {
+        if (index == 3) {
+            server.stop();
+            restarted = server.start(&error);
+        }
+    };
+    SendRun run(&host);
+    run.setReconnectDelays({10, 10, 10});
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.batchSizeText = QStringLiteral("4");
+    settings.body = QStringLiteral("Zpráva");
+    const SendRunResult result = run.run(settings);
+    QVERIFY2(restarted, qPrintable(error));
+    QCOMPARE(result.status, SendRunResult::Status::Finished);
+    QCOMPARE(host.outcomeText(), QStringLiteral("SSSSS"));
+    QVERIFY(server.waitForMessages(int(envelopes.size())));
+    QList<QStringList> got;
+    for (const AiosmtpdServer::Message &m : server.messages())
+        got.append(m.rcptTo);
+    QCOMPARE(got, envelopes);
+    for (const QString &line : std::as_const(host.logLines))
+        QVERIFY2(!line.startsWith(QLatin1String("!!! ")), qPrintable(line));
+}
+
+// The envelope and the address headers against a real server, with and without SMTPUTF8: an
+// "addr (Name)" line gives addr, a domain that is not ASCII goes in IDNA form, and a local part
+// that is not ASCII goes only with SMTPUTF8, or is refused here without a word to the server.
+void TestSendRunRoutes::envelope_data()
+{
+    QTest::addColumn<bool>("smtpUtf8"); // the server offers it
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("log"); // between the route's first and last line
+    // Per message: MAIL FROM|RCPT TO, ...|SMTPUTF8 or -|From header|To header
+    QTest::addColumn<QStringList>("messages");
+
+    const QString jiri = QStringLiteral(u"Jiří <jiří@example.cz>");
+    const QString refused
+        = QStringLiteral(u"!!! Jiří <jiří@example.cz>  Chyba - adresa odmítnuta serverem");
+    const QString marie = QStringLiteral(u"marie@example.cz (Marie Dvořáková)");
+    const QString idn = QStringLiteral(u"jan@příklad.cz");
+    const QString from = QStringLiteral("From: \"Kolporta Demo\" <demo@example.cz>");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    QTest::newRow("one by one, server without SMTPUTF8")
+        << false << false << QStringList {marie, jiri, idn} << QStringList {marie, refused, idn}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+                   + QStringLiteral("|To: marie@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("one by one, server with SMTPUTF8")
+        << true << false << QStringList {jiri, idn} << QStringList {jiri, idn}
+        << QStringList {QStringLiteral(u"demo@example.cz|jiří@example.cz|SMTPUTF8|") + from
+                   + QStringLiteral(u"|To: jiří@example.cz"),
+               QStringLiteral("demo@example.cz|jan@xn--pklad-zsa96e.cz|-|") + from
+                   + QStringLiteral("|To: jan@xn--pklad-zsa96e.cz")};
+    QTest::newRow("bcc, server without SMTPUTF8")
+        << false << true << QStringList {jiri, marie} << QStringList {refused, marie, sent}
+        << QStringList {QStringLiteral("demo@example.cz|marie@example.cz|-|") + from
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+    QTest::newRow("bcc, server with SMTPUTF8")
+        << true << true << QStringList {jiri, marie} << QStringList {jiri, marie, sent}
+        << QStringList {
+               QStringLiteral(u"demo@example.cz|jiří@example.cz,marie@example.cz|SMTPUTF8|") + from
+               + QStringLiteral("|To: \"Kolporta Demo\" <demo@example.cz>")};
+}
+
+void TestSendRunRoutes::envelope()
+{
+    QFETCH(bool, smtpUtf8);
+    QFETCH(bool, bcc);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, messages);
+
+    AiosmtpdServer::Options options;
+    options.smtpUtf8 = smtpUtf8;
+    AiosmtpdServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[t]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.lines = lines;
+    host.from = QStringLiteral("demo@example.cz (Kolporta Demo)");
+    host.profile = QStringLiteral("t");
+    SendRun run(&host);
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.body = QStringLiteral("Dobrý den");
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines.mid(1, host.logLines.size() - 2), log);
+
+    QVERIFY(server.waitForMessages(int(messages.size())));
+    QStringList got;
+    for (const AiosmtpdServer::Message &m : server.messages()) {
+        QStringList headers;
+        for (const QByteArray &line : m.data.left(m.data.indexOf("\r\n\r\n")).split('\n')) {
+            if (line.startsWith("From: ") || line.startsWith("To: "))
+                headers.append(QString::fromUtf8(line.trimmed()));
+        }
+        got.append(m.mailFrom + u'|' + m.rcptTo.join(u',') + u'|'
+            + (m.mailOptions.contains(QStringLiteral("SMTPUTF8")) ? QStringLiteral("SMTPUTF8")
+                                                                  : QStringLiteral("-"))
+            + u'|' + headers.join(u'|'));
+    }
+    QCOMPARE(got, messages);
+}
+
+// The body prepared once per run and the messages built later agree on the pictures'
+// Content-IDs, on both routes, and the attachment travels beside them.
+void TestSendRunRoutes::picturesResolve_data()
+{
+    QTest::addColumn<int>("route");
+    QTest::newRow("SMTP") << 0;
+    QTest::newRow("mail program") << 1;
+}
+
+void TestSendRunRoutes::picturesResolve()
+{
+    QFETCH(int, route);
+    const QString dir = test::homePath() + QStringLiteral("/pictures-%1").arg(route);
+    QDir().mkpath(dir + QStringLiteral(u"/obrázky"));
+    test::writeBytes(dir + QStringLiteral(u"/obrázky/logo 1.png"), "\x89PNG\r\n");
+    test::writeBytes(dir + QStringLiteral(u"/ceník.txt"), "cena");
+    const QString spool = dir + QStringLiteral("/handed");
+    QDir().mkpath(spool);
+    qputenv("RUN_MAIL_DIR", QFile::encodeName(spool));
+
+    MailObject mail({MailProgram {QStringLiteral("Rec"), kRecorder, true}});
+    RecordingHost host;
+    host.lines = QStringList {QStringLiteral(u"Jana Nováková <jana@example.cz>")};
+    SendRun run(&host);
+    run.setMailObject(&mail);
+    QStringList transcript;
+    ScriptedSession::sharedMessages().clear();
+    run.setSessionFactory([&](const settings::SmtpProfile &) {
+        return std::make_unique<ScriptedSession>(ScriptedSession::Script(), &transcript);
+    });
+    SendRunSettings settings;
+    settings.route = route;
+    settings.htmlBody = true;
+    settings.body = QStringLiteral(u"<p>Dobrý den, %TO%</p><img alt=\"Logo\" "
+                                   u"src=\"obrázky\\logo 1.png\">");
+    settings.pictures = {dir + QStringLiteral(u"/obrázky/logo 1.png")};
+    settings.files = {dir + QStringLiteral(u"/ceník.txt")};
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+
+    const QByteArray message = route == 0
+        ? ScriptedSession::sharedMessages().value(0).join("\r\n") + "\r\n"
+        : test::readBytes(spool + QStringLiteral("/1.eml"));
+    const QStringList facts
+        = test::mailFacts(message, {QStringLiteral("part "), QStringLiteral("text ")});
+    static const QRegularExpression cid(QStringLiteral("src=\\\\?\"cid:([^\"\\\\]+)"));
+    const QRegularExpressionMatch reference = cid.match(facts.join(u'\n'));
+    QVERIFY2(reference.hasMatch(), qPrintable(facts.join(u'\n')));
+    const QString id = reference.captured(1);
+    QVERIFY2(facts.filter(QStringLiteral("cid=<") + id + u'>').size() == 1,
+        qPrintable(facts.join(u'\n')));
+    QVERIFY2(facts.filter(QStringLiteral(u"filename=ceník.txt")).size() == 1,
+        qPrintable(facts.join(u'\n')));
+    // The plain-text part, with the macro filled in.
+    QVERIFY2(
+        facts.filter(QStringLiteral(u"Dobrý den, Jana Nováková <jana@example.cz>")).size() == 1,
+        qPrintable(facts.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestSendRunRoutes)

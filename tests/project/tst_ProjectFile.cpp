@@ -337,25 +337,40 @@ private slots:
 
     void roundTrip_data()
     {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("file"); // in tests/data, or "" for `bytes`
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("extraSubject");
         QTest::addColumn<bool>("utf8Written");
         QTest::newRow("windows-1250 stays")
-            << QStringLiteral("project-cp1250.kpj") << QString() << false;
-        QTest::newRow("utf-8 stays") << QStringLiteral("project-utf8.kpj") << QString() << true;
+            << QStringLiteral("project-cp1250.kpj") << QByteArray() << QString() << false;
+        QTest::newRow("utf-8 stays")
+            << QStringLiteral("project-utf8.kpj") << QByteArray() << QString() << true;
         QTest::newRow("utf-8 even when all fits")
-            << QStringLiteral("project-utf8.kpj") << QStringLiteral(u"čšž") << true;
+            << QStringLiteral("project-utf8.kpj") << QByteArray() << QStringLiteral(u"čšž") << true;
         QTest::newRow("windows-1250 falls back to utf-8")
-            << QStringLiteral("project-cp1250.kpj") << QStringLiteral(u"Ωmega ✓") << true;
+            << QStringLiteral("project-cp1250.kpj") << QByteArray() << QStringLiteral(u"Ωmega ✓")
+            << true;
+        // The line before the first head held the only byte that is no UTF-8; without it the
+        // subject "Čš" (C8 9A) would read back as the one UTF-8 letter "Ț".
+        QTest::newRow("windows-1250 that would read back as other utf-8 text")
+            << QString() << QByteArray("pozn\x9Amka\r\n[Subject]\r\n\xC8\x9A\r\n") << QString()
+            << true;
     }
     void roundTrip()
     {
         QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
         QFETCH(QString, extraSubject);
         QFETCH(bool, utf8Written);
+        if (file.isEmpty()) {
+            file = homePath() + QStringLiteral("/given.kpj");
+            kolporta::test::writeBytes(file, bytes);
+        } else {
+            file = kolporta::test::dataPath(file);
+        }
         Project p;
         QString error;
-        QVERIFY(LoadProject(kolporta::test::dataPath(file), &p, kLists, &error));
+        QVERIFY(LoadProject(file, &p, kLists, &error));
         if (!extraSubject.isEmpty())
             p.subject = extraSubject;
         const QString path = homePath() + QStringLiteral("/round.kpj");

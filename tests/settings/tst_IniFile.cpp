@@ -129,6 +129,11 @@ private slots:
         QTest::newRow("windows-1250 file stays windows-1250")
             << QByteArray("[Po\x9Ata]\r\nx=1\r\n") << QStringList {QStringLiteral(u"POŠTA|x|ž")}
             << QByteArray("[Po\x9Ata]\r\nx=\x9E\r\n\r\n");
+        // The comment held the only byte that is no UTF-8; without it the password "Čš" (C8 9A)
+        // would read back as the one UTF-8 letter "Ț".
+        QTest::newRow("windows-1250 file becomes utf-8 when its bytes would read as utf-8")
+            << QByteArray("[A]\r\n; pozn\x9Amka\r\nPassw=\xC8\x9A\r\n") << QStringList {}
+            << QByteArray("[A]\r\nPassw=\xC4\x8C\xC5\xA1\r\n\r\n");
         QTest::newRow("windows-1250 file becomes utf-8 when a character does not fit")
             << QByteArray("[Po\x9Ata]\r\nx=1\r\n") << QStringList {QStringLiteral(u"POŠTA|x|Ω")}
             << QByteArray("[Po\xC5\xA1ta]\r\nx=\xCE\xA9\r\n\r\n");

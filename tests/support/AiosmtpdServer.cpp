@@ -33,6 +33,10 @@ bool AiosmtpdServer::start(QString *error)
     QDir().mkpath(m_spool);
     QStringList args {QStringLiteral(KOLPORTA_TEST_SUPPORT_DIR "/aiosmtpd_server.py"),
         QStringLiteral("--spool"), m_spool, QStringLiteral("--hostname"), m_options.hostName};
+    // Started again after stop(), the server comes back on the same port, as a restarted
+    // mail server would.
+    if (m_port != 0)
+        args << QStringLiteral("--port") << QString::number(m_port);
     if (!m_options.user.isNull()) {
         args << QStringLiteral("--user") << m_options.user << QStringLiteral("--password")
              << m_options.password;
@@ -41,6 +45,8 @@ bool AiosmtpdServer::start(QString *error)
     }
     if (m_options.sizeLimit >= 0)
         args << QStringLiteral("--size-limit") << QString::number(m_options.sizeLimit);
+    if (m_options.smtpUtf8)
+        args << QStringLiteral("--smtputf8");
     if (m_options.tls != Tls::None) {
         args << QStringLiteral("--tls")
              << (m_options.tls == Tls::StartTls ? QStringLiteral("starttls")

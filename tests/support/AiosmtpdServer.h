@@ -27,6 +27,7 @@ public:
         QString keyFile;
         QString hostName = QStringLiteral("aiosmtpd.test"); // the name in its greeting
         qint64 sizeLimit = -1; // the SIZE it announces and enforces; -1: aiosmtpd's default
+        bool smtpUtf8 = false; // offer SMTPUTF8 (RFC 6531)
     };
 
     // A message as the server stored it.
@@ -46,8 +47,9 @@ public:
     AiosmtpdServer(const AiosmtpdServer &) = delete;
     AiosmtpdServer &operator=(const AiosmtpdServer &) = delete;
 
-    // Starts the server and waits until it listens. false with *error (the server's own
-    // output included) when it did not come up.
+    // Starts the server and waits until it listens; after stop(), on the port it had, with
+    // the messages it stored kept. false with *error (the server's own output included) when
+    // it did not come up.
     bool start(QString *error = nullptr);
     void stop();
 

@@ -78,6 +78,8 @@ private:
         bool afterChallenge = false;
         bool silent = false;
         bool closing = false;
+        QByteArray lastCode; // of the last reply sent; empty when none was
+        QByteArrayList recipients; // accepted since the last MAIL
     };
 
     void read(Connection *c)
@@ -96,8 +98,9 @@ private:
                         QMutexLocker lock(&m_owner->m_mutex);
                         m_owner->m_messages.append(c->data);
                     }
-                    c->data.clear();
                     respond(c, QByteArrayLiteral("."));
+                    c->data.clear();
+                    c->recipients.clear();
                 } else {
                     c->data += line;
                 }
@@ -112,7 +115,14 @@ private:
                 QMutexLocker lock(&m_owner->m_mutex);
                 m_owner->m_commands.append(command);
             }
-            if (respond(c, verb)) {
+            const bool tls = respond(c, verb);
+            if (verb == "MAIL" || verb == "RSET")
+                c->recipients.clear();
+            if (verb == "RCPT" && c->lastCode.startsWith('2')) {
+                const qsizetype open = command.indexOf('<');
+                c->recipients.append(command.mid(open + 1, command.indexOf('>') - open - 1));
+            }
+            if (tls) {
                 // Plain text that followed STARTTLS is not part of the encrypted session.
                 c->buffer.clear();
                 return;
@@ -136,6 +146,17 @@ private:
             byteByByte = m_owner->m_byteByByte;
             tls = m_owner->m_tls;
         }
+        if (fault == FakeSmtpServer::Fault::Closing)
+            reply = QByteArrayLiteral("421 fake.test Service closing transmission channel");
+        const bool replies
+            = fault != FakeSmtpServer::Fault::Drop && fault != FakeSmtpServer::Fault::Silent;
+        // Recorded before anything goes out, so the client never sees a reply the
+        // recording does not hold yet.
+        if (verb == "." && (!replies || (!reply.startsWith('4') && !reply.startsWith('5')))) {
+            QMutexLocker lock(&m_owner->m_mutex);
+            m_owner->m_deliveries.append({c->recipients, c->data});
+        }
+        c->lastCode.clear();
         switch (fault) {
         case FakeSmtpServer::Fault::Drop:
             c->closing = true;
@@ -161,10 +182,12 @@ private:
             c->socket->flush();
         }
         const QByteArray code = reply.left(3);
+        c->lastCode = code;
         c->afterChallenge = code == "334";
         if (verb == "DATA" && code.startsWith('3'))
             c->inData = true;
-        if (fault == FakeSmtpServer::Fault::ReplyThenDrop || (verb == "QUIT")) {
+        if (fault == FakeSmtpServer::Fault::ReplyThenDrop || fault == FakeSmtpServer::Fault::Closing
+            || verb == "QUIT") {
             c->closing = true;
             c->socket->disconnectFromHost();
             return false;
@@ -306,6 +329,12 @@ QList<QByteArray> FakeSmtpServer::messages() const
 {
     QMutexLocker lock(&m_mutex);
     return m_messages;
+}
+
+QList<FakeSmtpServer::Delivery> FakeSmtpServer::deliveries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_deliveries;
 }
 
 int FakeSmtpServer::connectionCount() const

@@ -37,6 +37,16 @@ public:
         Drop, // close the connection instead of replying
         Silent, // never reply again on this connection, keep it open
         ReplyThenDrop, // send the reply, then close (a reply cut off mid-way if it has "250-")
+        Closing, // "421 Service closing transmission channel", then close (RFC 5321)
+    };
+
+    // A message the server kept: its "." was not answered with 4xx or 5xx (a drop or silence
+    // after the "." keeps it, as a real server may have delivered it by then), with the
+    // addresses the server accepted for it.
+    struct Delivery
+    {
+        QByteArrayList recipients;
+        QByteArray data;
     };
 
     FakeSmtpServer();
@@ -61,6 +71,7 @@ public:
 
     QList<QByteArray> commands() const;
     QList<QByteArray> messages() const;
+    QList<Delivery> deliveries() const;
     int connectionCount() const;
     int tlsHandshakeCount() const;
     // Polls (without needing an event loop) until the condition holds or the time is up.
@@ -87,6 +98,7 @@ private:
     QHash<QByteArray, int> m_seen;
     QList<QByteArray> m_commands;
     QList<QByteArray> m_messages;
+    QList<Delivery> m_deliveries;
     int m_connections = 0;
     int m_open = 0;
     int m_handshakes = 0;

@@ -19,7 +19,8 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 class Spool:
     def __init__(self, folder):
         self.folder = folder
-        self.count = 0
+        # A server started again on the same spool numbers on after what it stored before.
+        self.count = len([f for f in os.listdir(folder) if f.endswith(".json")])
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -44,6 +45,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--spool", required=True)
     p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, default=0)
     p.add_argument("--hostname", default="aiosmtpd.test")
     p.add_argument("--user")
     p.add_argument("--password")
@@ -52,6 +54,7 @@ def main():
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--size-limit", type=int, help="the SIZE announced and enforced")
+    p.add_argument("--smtputf8", action="store_true", help="offer SMTPUTF8 (RFC 6531)")
     a = p.parse_args()
 
     context = None
@@ -68,7 +71,7 @@ def main():
     spool = Spool(a.spool)
 
     def factory():
-        kwargs = dict(hostname=a.hostname, timeout=30)
+        kwargs = dict(hostname=a.hostname, timeout=30, enable_SMTPUTF8=a.smtputf8)
         if a.size_limit is not None:
             kwargs["data_size_limit"] = a.size_limit
         if a.user is not None:
@@ -88,7 +91,7 @@ def main():
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(loop.create_server(
-        factory, host=a.host, port=0, ssl=context if a.tls == "implicit" else None))
+        factory, host=a.host, port=a.port, ssl=context if a.tls == "implicit" else None))
     port = server.sockets[0].getsockname()[1]
     print("PORT %d" % port, flush=True)
     try:

@@ -1,1 +1,0 @@
-// Removed once the preview has its first source file.
