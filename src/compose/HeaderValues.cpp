@@ -225,17 +225,29 @@ HeaderTokens MailboxTokens(const QString &name, const QByteArray &address, bool 
 
 QByteArray FoldedHeaderValue(const QByteArray &name, const HeaderTokens &tokens)
 {
+    const auto isBlank = [&](qsizetype i) {
+        return tokens.at(i).text.isEmpty() && tokens.at(i).fold == HeaderToken::Never;
+    };
     QByteArray out = " ";
     qsizetype column = name.size() + 2;
     for (qsizetype i = 0; i < tokens.size(); ++i) {
         const HeaderToken &token = tokens.at(i);
+        // The blanks of the empty tokens after a token cannot start a line (a line of blanks
+        // only ends the header block for some readers), so they stay on the token's line and
+        // the fold before the token leaves room for them.
+        qsizetype blanks = 0;
+        while (i + 1 + blanks < tokens.size() && isBlank(i + 1 + blanks))
+            ++blanks;
         if (i > 0) {
             const qsizetype width = token.fold == HeaderToken::Free ? kFoldWidth
                 : token.fold == HeaderToken::LastResort             ? kLineLimit
                                                                     : -1;
-            if (width > 0 && column + 1 + token.text.size() > width) {
+            if (width > 0 && column + 1 + token.text.size() + blanks > width) {
                 out += "\n ";
                 column = 1;
+            } else if (isBlank(i) && column + 1 > kLineLimit) {
+                // A run of blanks longer than a whole line: the line limit wins.
+                continue;
             } else {
                 out += ' ';
                 ++column;

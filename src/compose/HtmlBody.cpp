@@ -294,6 +294,20 @@ QString finishText(QString text)
     return text;
 }
 
+// Stand-ins for the macros while a template is read: private-use characters, which no
+// blank-collapsing or entity rule touches.
+const QString kToMark = QStringLiteral(u"\uE000");
+const QString kFromMark = QStringLiteral(u"\uE001");
+const QString kSubjectMark = QStringLiteral(u"\uE002");
+
+qsizetype countMarks(QStringView text)
+{
+    qsizetype n = 0;
+    for (const QChar c : text)
+        n += c.unicode() >= 0xE000 && c.unicode() <= 0xE002 ? 1 : 0;
+    return n;
+}
+
 class TextBuilder
 {
 public:
@@ -482,6 +496,10 @@ public:
         : m_out(out)
     { }
 
+    // The macro marks that reached the text where a filled-in value would read the same:
+    // shown, and outside any link (whose text is compared with its target).
+    qsizetype marksInText() const { return m_marksInText; }
+
     void start(const char *name, const xmlChar **attributes)
     {
         const Kind kind = kindOf(name);
@@ -585,8 +603,14 @@ public:
 
     void characters(const xmlChar *text, int length)
     {
-        if (m_hidden == 0)
-            m_out.text(QString::fromUtf8(reinterpret_cast<const char *>(text), length), m_pre > 0);
+        if (m_hidden > 0)
+            return;
+        const QString s = QString::fromUtf8(reinterpret_cast<const char *>(text), length);
+        const bool inLink = std::any_of(
+            m_open.cbegin(), m_open.cend(), [](const Open &o) { return o.kind == Kind::Link; });
+        if (!inLink)
+            m_marksInText += countMarks(s);
+        m_out.text(s, m_pre > 0);
     }
 
 private:
@@ -617,6 +641,7 @@ private:
     int m_pre = 0;
     QList<int> m_counters; // per open list: the last number, or -1 for bullets
     int m_looseCounter = -1; // an <li> outside any list
+    qsizetype m_marksInText = 0;
 };
 
 void ensureLibxml()
@@ -699,7 +724,7 @@ QString RewriteHtmlReferences(const QString &html, ContentIds &ids, bool declare
 
 namespace {
 
-QList<PlainTextLine> readLines(const QString &html)
+QList<PlainTextLine> readLines(const QString &html, qsizetype *marksInText = nullptr)
 {
     ensureLibxml();
     TextBuilder out;
@@ -734,14 +759,34 @@ QList<PlainTextLine> readLines(const QString &html)
     if (ctxt->myDoc)
         xmlFreeDoc(ctxt->myDoc);
     htmlFreeParserCtxt(ctxt);
+    if (marksInText)
+        *marksInText = reader.marksInText();
     return out.lines();
 }
 
-// Stand-ins for the macros while the template is read: private-use characters, which no
-// blank-collapsing or entity rule touches.
-const QString kToMark = QStringLiteral(u"\uE000");
-const QString kFromMark = QStringLiteral(u"\uE001");
-const QString kSubjectMark = QStringLiteral(u"\uE002");
+// Whether every mark stands where the markup around it cannot take a value in: not right
+// after "<", "</", "<!" or "<?" (the value would become a tag name), nor inside a character
+// reference begun before it ("&", "&#", "&am").
+bool marksStandApart(const QString &marked)
+{
+    for (qsizetype i = 0; i < marked.size(); ++i) {
+        if (countMarks(QStringView(marked).sliced(i, 1)) == 0 || i == 0)
+            continue;
+        const QChar before = marked.at(i - 1);
+        if (before == u'<')
+            return false;
+        if ((before == u'/' || before == u'!' || before == u'?') && i >= 2
+            && marked.at(i - 2) == u'<')
+            return false;
+        qsizetype j = i - 1;
+        while (j >= 0 && marked.at(j).unicode() < 0x80
+            && (marked.at(j).isLetterOrNumber() || marked.at(j) == u'#'))
+            --j;
+        if (j >= 0 && marked.at(j) == u'&')
+            return false;
+    }
+    return true;
+}
 
 // Whether a value reads the same as text whether it went through the HTML reader or is put
 // into its text afterwards: nothing the reader would collapse, drop or take for a macro.
@@ -785,9 +830,16 @@ PlainTextTemplate::PlainTextTemplate(const QString &htmlTemplate)
         if (htmlTemplate.contains(mark))
             return;
     const QString marked = ApplyMacros(htmlTemplate, kToMark, kFromMark, kSubjectMark, false);
-    if (marked == htmlTemplate)
+    if (marked == htmlTemplate || !marksStandApart(marked))
         return;
-    m_lines = std::make_shared<Lines>(Lines {readLines(marked)});
+    // A mark the reader took into an attribute, a link, a hidden element or a tag stands
+    // where the value would change what is read (a link's target compared with its text, a
+    // tag name): such a template is read per message.
+    qsizetype marksInText = 0;
+    QList<PlainTextLine> lines = readLines(marked, &marksInText);
+    if (marksInText != countMarks(marked))
+        return;
+    m_lines = std::make_shared<Lines>(Lines {std::move(lines)});
 }
 
 PlainTextTemplate::~PlainTextTemplate() = default;

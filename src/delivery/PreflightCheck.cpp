@@ -98,7 +98,10 @@ QString localPartProblem(QStringView local)
         for (qsizetype i = 1; i < local.size() - 1; ++i) {
             const char16_t u = local[i].unicode();
             if (u == '\\') {
-                if (++i >= local.size() - 1)
+                // A backslash pair escapes printable ASCII only (RFC 5321 quoted-pairSMTP): a
+                // NUL or DEL behind it would still go on the wire.
+                if (++i >= local.size() - 1 || local[i].unicode() < 0x20
+                    || local[i].unicode() > 0x7E)
                     return QStringLiteral("bad local part");
             } else if (u == '"' || u < 0x20 || u == 0x7F) {
                 return QStringLiteral("bad local part");

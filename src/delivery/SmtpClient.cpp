@@ -7,7 +7,6 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
-#include <cctype>
 #include <netdb.h>
 
 namespace kolporta::delivery {
@@ -191,7 +190,7 @@ void SmtpClient::dropConnection()
         delete m_socket;
         m_socket = nullptr;
     }
-    m_buffer.clear();
+    m_reader.clear();
 }
 
 bool SmtpClient::open()
@@ -388,7 +387,7 @@ bool SmtpClient::startTls()
     }
     // Anything that came after the 220 was sent before encryption and could be injected by
     // a man in the middle; it must not be read as a reply inside the TLS session.
-    m_buffer.clear();
+    m_reader.clear();
     m_socket->readAll();
     m_socket->startClientEncryption();
     if (!finishHandshake())
@@ -691,88 +690,69 @@ bool SmtpClient::waitSliced(const QDeadlineTimer &deadline, const std::function<
 
 bool SmtpClient::readReply(bool lenient)
 {
+    using Result = SmtpReplyReader::Result;
     m_reply.clear();
     m_replyCode = 0;
-    const auto hasCode = [](const QByteArray &line) {
-        return line.size() >= 3 && std::isdigit(uchar(line.at(0)))
-            && std::isdigit(uchar(line.at(1))) && std::isdigit(uchar(line.at(2)));
-    };
-    QByteArray line;
-    bool overflow = false;
-    do {
-        m_lineTooLong = false;
-        if (!readLine(&line)) {
-            // readLine has dropped the connection after a line over the limit.
-            overflow = m_lineTooLong && lenient && !m_reply.isEmpty();
-            if (!overflow) {
-                m_reply.clear();
-                m_replyCode = 0;
-                return false;
-            }
-            break;
-        }
-        m_reply.append(line);
-        if (m_reply.size() > MaxReplyLines) {
-            m_reply.removeLast();
-            fail(ErrTooLong, QStringLiteral("Reply longer than %1 lines").arg(MaxReplyLines));
-            dropConnection();
-            if (!lenient) {
-                m_reply.clear();
-                return false;
-            }
-            overflow = true;
-            break;
-        }
-    } while (line.size() >= 4 && line.at(3) == '-');
-
-    const QByteArray first = m_reply.constFirst();
-    if (!hasCode(first)) {
-        fail(ErrProtocol,
-            QStringLiteral("Reply without a code: ") + QString::fromUtf8(first.left(80)));
-        // Whatever this server says next cannot be matched to our commands any more.
-        dropConnection();
-        return false;
-    }
-    m_replyCode = first.left(3).toInt();
-    if (overflow)
-        return true; // the code of the first line stands; the rest is gone with the connection
-    if (m_replyCode == 421) {
-        // RFC 5321: the server is closing the session; the command was not carried out.
-        m_error = QString::fromUtf8(first.left(200));
-        emit statusLine(QStringLiteral("Error: ") + QString::number(ErrClosed)
-            + QStringLiteral(",Server closed the session: ") + m_error);
-        dropConnection();
-    }
-    return true;
-}
-
-bool SmtpClient::readLine(QByteArray *line)
-{
     QDeadlineTimer deadline(timeoutMs());
+    int lines = m_reader.linesRead();
     for (;;) {
-        const qsizetype end = m_buffer.indexOf('\n');
-        if (end >= 0) {
-            *line = m_buffer.left(end);
-            m_buffer.remove(0, end + 1);
-            if (line->endsWith('\r'))
-                line->chop(1);
-            if (line->size() <= MaxLineLength)
-                return true;
+        SmtpReplyReader::Reply reply;
+        const Result result = m_reader.next(&reply);
+        if (result == Result::Incomplete) {
+            // Each line of a long reply gets the whole timeout.
+            if (m_reader.linesRead() != lines) {
+                lines = m_reader.linesRead();
+                deadline = QDeadlineTimer(timeoutMs());
+            }
+            if (!receive(deadline))
+                return false;
+            continue;
         }
-        if (end >= 0 || m_buffer.size() > MaxLineLength) {
-            // A server that never ends its line must not make us buffer without bound.
-            m_lineTooLong = true;
-            fail(ErrTooLong, QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength));
+        if (result == Result::LineTooLong || result == Result::TooManyLines) {
+            fail(ErrTooLong,
+                result == Result::LineTooLong
+                    ? QStringLiteral("Reply line longer than %1 bytes").arg(MaxLineLength)
+                    : QStringLiteral("Reply longer than %1 lines").arg(MaxReplyLines));
+            // What follows cannot be read in step any more.
+            dropConnection();
+            if (!lenient || reply.lines.isEmpty())
+                return false;
+        }
+        const QByteArray first = reply.lines.constFirst();
+        if (!SmtpReplyReader::hasCode(first)) {
+            fail(ErrProtocol,
+                QStringLiteral("Reply without a code: ") + QString::fromUtf8(first.left(80)));
+            // Whatever this server says next cannot be matched to our commands any more.
             dropConnection();
             return false;
         }
+        m_reply = reply.lines;
+        m_replyCode = reply.code;
+        if (result != Result::Reply)
+            return true; // the code of the first line stands; the rest is gone with the connection
+        if (m_replyCode == 421) {
+            // RFC 5321: the server is closing the session; the command was not carried out.
+            m_error = QString::fromUtf8(first.left(200));
+            emit statusLine(QStringLiteral("Error: ") + QString::number(ErrClosed)
+                + QStringLiteral(",Server closed the session: ") + m_error);
+            dropConnection();
+        }
+        return true;
+    }
+}
+
+bool SmtpClient::receive(const QDeadlineTimer &deadline)
+{
+    for (;;) {
         if (!m_socket) {
             fail(ErrNotConnected, QStringLiteral("Not connected"));
             return false;
         }
         if (m_socket->bytesAvailable() > 0) {
-            m_buffer += m_socket->read(MaxLineLength + 2 - m_buffer.size());
-            continue;
+            // No more than an unfinished line may still take, so a server that never ends
+            // its line cannot make us buffer without bound.
+            m_reader.feed(m_socket->read(m_reader.room()));
+            return true;
         }
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             failSocket();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/SmtpReplyReader.h"
 #include "delivery/SmtpSession.h"
 #include "settings/SmtpProfile.h"
 
@@ -90,8 +91,8 @@ public:
     QByteArray heloName() const { return m_heloName; }
 
     // The longest reply line accepted, and the most lines one reply may have.
-    static constexpr qsizetype MaxLineLength = 64 * 1024;
-    static constexpr int MaxReplyLines = 1000;
+    static constexpr qsizetype MaxLineLength = SmtpReplyReader::DefaultMaxLineLength;
+    static constexpr int MaxReplyLines = SmtpReplyReader::DefaultMaxReplyLines;
 
 signals:
     // A socket event, in the texts of the "Průběh komunikace" list.
@@ -116,7 +117,8 @@ private:
     // `lenient`: a reply whose continuation lines exceed the limits still counts by the code
     // of its first line; the connection is dropped, as the rest cannot be read in step.
     bool readReply(bool lenient = false);
-    bool readLine(QByteArray *line);
+    // Waits for more of a reply and hands it to the reader.
+    bool receive(const QDeadlineTimer &deadline);
     // Waits in slices for `ready`, which waits up to the milliseconds it is given.
     bool waitSliced(const QDeadlineTimer &deadline, const std::function<bool(int)> &ready);
     bool cancelDue();
@@ -131,7 +133,7 @@ private:
 
     settings::SmtpProfile m_profile;
     QSslSocket *m_socket = nullptr;
-    QByteArray m_buffer;
+    SmtpReplyReader m_reader;
     QByteArray m_heloName;
     int m_replyCode = 0;
     QList<QByteArray> m_reply;
@@ -143,7 +145,6 @@ private:
     bool m_authenticated = false;
     bool m_ready = false; // opened, and not lost since
     bool m_loginFailed = false;
-    bool m_lineTooLong = false;
     QString m_error;
     int m_replyTimeoutMs = 0;
     int m_cancelGraceMs = 1000;

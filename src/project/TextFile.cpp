@@ -14,6 +14,22 @@
 
 namespace kolporta::project::TextFile {
 
+namespace {
+
+// A U+FEFF at the start of a file is a byte-order mark, never text: a save cannot write it
+// as text (the next read takes it for the mark and drops it), so it is not read as text
+// either, however many of them an editor put there.
+QString withoutByteOrderMarks(QString text)
+{
+    qsizetype marks = 0;
+    while (marks < text.size() && text.at(marks) == QChar::ByteOrderMark)
+        ++marks;
+    text.remove(0, marks);
+    return text;
+}
+
+} // namespace
+
 QString decode(QByteArray bytes, TextEncoding *encoding)
 {
     // A file saved as "Unicode" by an editor is full of NUL bytes; cut at the first one it
@@ -21,14 +37,24 @@ QString decode(QByteArray bytes, TextEncoding *encoding)
     // apply the NUL rule to its characters instead. It is written back as UTF-8.
     const bool utf16le = bytes.startsWith("\xFF\xFE");
     if (utf16le || bytes.startsWith("\xFE\xFF")) {
-        QStringDecoder utf16(utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        QStringDecoder utf16(utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+            QStringDecoder::Flag::Stateless);
         QString text = utf16.decode(QByteArrayView(bytes).sliced(2));
         const qsizetype nulChar = text.indexOf(QChar(u'\0'));
         if (nulChar >= 0)
             text.truncate(nulChar);
+        // A lone surrogate has no UTF-8 form, so a save would write "?" in its place: read
+        // it as the replacement character, and the text read is the text saved.
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i).isHighSurrogate() && i + 1 < text.size()
+                && text.at(i + 1).isLowSurrogate())
+                ++i;
+            else if (text.at(i).isSurrogate())
+                text[i] = QChar::ReplacementCharacter;
+        }
         if (encoding)
             *encoding = TextEncoding::Utf8;
-        return text;
+        return withoutByteOrderMarks(std::move(text));
     }
     const qsizetype nul = bytes.indexOf('\0');
     if (nul >= 0)
@@ -41,7 +67,7 @@ QString decode(QByteArray bytes, TextEncoding *encoding)
     if (!utf8.hasError()) {
         if (encoding)
             *encoding = TextEncoding::Utf8;
-        return text;
+        return withoutByteOrderMarks(std::move(text));
     }
     if (encoding)
         *encoding = TextEncoding::Windows1250;

@@ -105,6 +105,13 @@ QString formatText(QByteArrayView bytes)
         const qsizetype nul = text.indexOf(QChar(0));
         if (nul >= 0)
             text.truncate(nul);
+        // Half a surrogate pair is no character, as in UTF-8 data.
+        for (qsizetype k = 0; k < text.size(); ++k) {
+            if (text[k].isHighSurrogate() && k + 1 < text.size() && text[k + 1].isLowSurrogate())
+                ++k;
+            else if (text[k].isSurrogate())
+                text[k] = QChar(QChar::ReplacementCharacter);
+        }
         return text;
     }
     const qsizetype nul = bytes.indexOf('\0');

@@ -47,7 +47,8 @@ void TestCliCheckJournal::check_data()
     QTest::newRow("addresses, one by one")
         << QVariantMap {{QStringLiteral("lines"),
                lines({"a@x.cz", " ", "nobody", "a b@x.cz", "x@y@z.cz", "ann@-bad-.cz", "jiří@x.cz",
-                   "Anna <A@X.CZ>", "*", "c@[127.0.0.1]", "\"quoted @ local\"@x.cz"})}}
+                   "Anna <A@X.CZ>", "*", "c@[127.0.0.1]", "\"quoted @ local\"@x.cz",
+                   "\"escaped \\\x7F\"@x.cz"})}}
         << QString()
         << lines({"error address-invalid 3 | nobody | missing \"@\"",
                "error address-invalid 4 | a b@x.cz | blanks in the address",
@@ -56,6 +57,7 @@ void TestCliCheckJournal::check_data()
                "error address-invalid 7 | jiří@x.cz | non-ASCII local part",
                // One by one over SMTP, a "*" line is no skipped line.
                "error address-invalid 9 | * | missing \"@\"",
+               "error address-invalid 12 | \"escaped \\\x7F\"@x.cz | bad local part",
                "warning address-duplicate 1,8 | a@x.cz", "info line-skipped 2"})
         << 2;
     QTest::newRow("BCC through a mail program")

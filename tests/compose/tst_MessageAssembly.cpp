@@ -256,6 +256,9 @@ private slots:
                                  "%TO%</a><img alt=\"%FROM%\" src=\"x\">%SUBJECT%%TO%")
             << QStringLiteral(u"Dobrý den, %TO%,\n\n- ") + QStringLiteral("slovo ").repeated(9)
                 + QStringLiteral("%TO% konec\n\n  %FROM%  \n\n%TO% [%FROM%]%SUBJECT%%TO%\n");
+        QTest::newRow("a macro the markup takes in")
+            << QStringLiteral("<p>a<%TO%>b &%FROM% <a href=\"%SUBJECT%\">%TO%</a></p>")
+            << QStringLiteral("a<%TO%>b &%FROM% %TO% <%SUBJECT%>\n");
     }
     void plainText()
     {

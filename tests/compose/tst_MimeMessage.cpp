@@ -459,6 +459,13 @@ private slots:
         QTest::newRow("long run of blanks in a name")
             << (u'"' + blanks + QStringLiteral("\" <p@x.cz>")) << QByteArray() << blanks
             << QStringLiteral("p@x.cz");
+        // A name longer than a line, with a run of blanks where the first line ends: the
+        // blanks stay with the word before them, and no line passes 998 characters.
+        const QString full = QStringLiteral("x ").repeated(480) + QString(40, u' ')
+            + QStringLiteral("y ").repeated(20) + u'z';
+        QTest::newRow("a full line with blanks in a name")
+            << (full + QStringLiteral(" <p@x.cz>")) << QByteArray() << full
+            << QStringLiteral("p@x.cz");
         // Up to 60 characters of plain and non-ASCII words: wholly encoded words, on one line.
         QTest::newRow("60 characters, plain and non-ASCII words mixed")
             << QStringLiteral(u"Ing. Jiří Nováček, ml. (obchod) - Příliš žluťoučký kůň <j@x.cz>")
@@ -485,6 +492,7 @@ private slots:
         if (!fromLine.isEmpty())
             QCOMPARE(lines.first(), fromLine);
         for (const QByteArray &line : lines.mid(0, lines.indexOf(QByteArray()))) {
+            QVERIFY2(line.size() <= 998, line.constData());
             for (char c : line)
                 QVERIFY2(uchar(c) < 0x80, line.constData());
             QVERIFY2(!line.trimmed().isEmpty(), "a header line of blanks only");

@@ -38,6 +38,14 @@ private slots:
         QTest::newRow("utf-16 nul char ends text") << QByteArray("\xFF\xFE"
                                                                  "a\0\0\0b\0",
             8) << QStringLiteral("a") << true;
+        QTest::newRow("utf-16 lone surrogate and odd byte") << QByteArray("\xFF\xFE\x89\xDE"
+                                                                          "a\0\x3D\xD8\x00\xDE\xFE",
+            11) << QStringLiteral(u"\uFFFDa\U0001F600\uFFFD")
+                                                            << true;
+        QTest::newRow("utf-8 marks after the mark")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBFx") << QStringLiteral("x") << true;
+        QTest::newRow("utf-16 marks after the mark")
+            << QByteArray("\xFF\xFE\xFF\xFE\xFF\xFEx\0", 8) << QStringLiteral("x") << true;
         QTest::newRow("undefined byte round-trips")
             << QByteArray("\x81") << QStringLiteral(u"\u0081") << false;
     }

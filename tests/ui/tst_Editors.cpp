@@ -110,6 +110,10 @@ private slots:
             << QStringList {QStringLiteral("text/html")}
             << QList<QByteArray> {QByteArray("\xFF\xFE<\0i\0>\0\xB1\x03<\0/\0i\0>\0", 18)} << true
             << s("<i>α</i>");
+        QTest::newRow("UTF-16 with half a surrogate pair")
+            << QStringList {QStringLiteral("text/html")}
+            << QList<QByteArray> {QByteArray("\xFF\xFE<\0\x3D\xD8>\0\x00\xDE\x3D\xD8\x00\xDE", 14)}
+            << true << s("<\xEF\xBF\xBD>\xEF\xBF\xBD😀");
         QTest::newRow("plain text only")
             << QStringList {QStringLiteral("text/plain")} << QList<QByteArray> {"<html>x</html>"}
             << false << QString();
