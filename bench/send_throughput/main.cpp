@@ -2,12 +2,13 @@
 // sink, beside Postfix's smtp-source sending as many messages of the same size over one
 // session. Prints msg/s, recipients/s, the ratio to smtp-source and kolporta-cli's peak RSS.
 //
-//   bench_send_throughput [--cases abc] [--scale F] [--builtin-sink]
+//   bench_send_throughput [--cases abc] [--scale F] [--builtin-sink] [--cli PATH]
 //
 // The sink is Postfix's smtp-sink when it is found (on the PATH, in /usr/sbin, or in
 // $KOLPORTA_POSTFIX_BIN with its libraries in $KOLPORTA_POSTFIX_LIB; bench/send_throughput/run
 // unpacks Postfix there without installing it), otherwise a small sink of our own. --scale
-// multiplies the address counts, for a quick look.
+// multiplies the address counts, for a quick look. --cli times another build of kolporta-cli
+// (an earlier commit's, say) in the same setting.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -309,6 +310,7 @@ int main(int argc, char **argv)
     QString cases = QStringLiteral("abc");
     double scale = 1.0;
     bool builtin = false;
+    QString cli = QStringLiteral(KOLPORTA_CLI);
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--cases") && i + 1 < args.size())
@@ -317,13 +319,15 @@ int main(int argc, char **argv)
             scale = args[++i].toDouble();
         else if (args[i] == QLatin1String("--builtin-sink"))
             builtin = true;
+        else if (args[i] == QLatin1String("--cli") && i + 1 < args.size())
+            cli = args[++i];
         else {
-            std::fputs("usage: bench_send_throughput [--cases abc] [--scale F] [--builtin-sink]\n",
+            std::fputs("usage: bench_send_throughput [--cases abc] [--scale F] [--builtin-sink] "
+                       "[--cli PATH]\n",
                 stderr);
             return 2;
         }
     }
-    const QString cli = QStringLiteral(KOLPORTA_CLI);
     const QString sinkTool = builtin ? QString() : findTool(QStringLiteral("smtp-sink"));
     const QString sourceTool = findTool(QStringLiteral("smtp-source"));
 
