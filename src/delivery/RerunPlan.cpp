@@ -21,6 +21,7 @@ int weight(JournalState state)
         return 3;
     case JournalState::Trying:
     case JournalState::Uncertain:
+    case JournalState::Planned: // Journal::finalRecords() resolves it; were it left, be wary
         return 2;
     case JournalState::Refused:
     case JournalState::Failed:

@@ -11,6 +11,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
 
 #include <limits>
 
@@ -132,19 +135,41 @@ private:
         m_counts.add(outcome);
         m_host.lineOutcome(index, outcome);
         m_journal.record(index + 1, line, journalState(outcome), batch, reply);
+        m_planned.remove(index);
         noteJournalTrouble();
     }
     // Right before the end of data (or the hand-over) that carries these lines: once it has
-    // gone they may have been delivered, so the journal must say so whatever happens next.
+    // gone they may have been delivered, so the journal must say so whatever happens next,
+    // even after the machine went down. A `planned` record flushed earlier says so for a
+    // line; any other line waits for a flush of its `trying` record.
     void trying(const QList<int> &indexes, const QStringList &lines, int batch)
     {
         if (!m_journal.isOpen())
             return;
-        for (qsizetype k = 0; k < indexes.size(); ++k)
+        bool planned = true;
+        qint64 durableAt = 0;
+        m_journal.beginGroup();
+        for (qsizetype k = 0; k < indexes.size(); ++k) {
             m_journal.record(indexes.at(k) + 1, lines.at(k), JournalState::Trying, batch);
-        m_journal.sync();
+            const auto it = m_planned.constFind(indexes.at(k));
+            if (it == m_planned.constEnd() || it->first != lines.at(k))
+                planned = false;
+            else
+                durableAt = qMax(durableAt, it->second);
+        }
+        m_journal.endGroup();
+        if (planned) {
+            // Planning further ahead spares the next message the wait.
+            if (!m_journal.isSynced(durableAt))
+                m_planAhead = std::min(2 * m_planAhead, MaxPlanAhead);
+            m_journal.waitSynced(durableAt);
+        } else {
+            m_journal.sync();
+        }
         noteJournalTrouble();
     }
+    void planAhead(int index);
+    bool modeSkips(const QString &line) const;
     // A journal that cannot be written costs only the journal; the user is told once.
     void noteJournalTrouble()
     {
@@ -202,6 +227,16 @@ private:
     LineCounts m_counts;
     RunJournal m_journal;
     bool m_journalTrouble = false;
+    // The lines recorded as planned and not yet settled: their text, and the journal's size
+    // once their record was in.
+    QHash<int, std::pair<QString, qint64>> m_planned;
+    int m_plannedTo = 0; // the lines below this index have been planned (or left out)
+    // How far ahead: far enough that a line's record is flushed before its turn, which a
+    // faster run needs more lines for. After the machine went down, up to twice this many
+    // lines that were planned count as possibly delivered.
+    static constexpr int MinPlanAhead = 16;
+    static constexpr int MaxPlanAhead = 512;
+    int m_planAhead = MinPlanAhead;
     int m_batches = 0; // BCC batches numbered so far
 
     // Why the SMTP route stops before its end, other than an error.
@@ -301,12 +336,50 @@ void SendRun::Run::startJournal(const QString &path)
 {
     JournalHeader header = RunJournalHeader(m_settings, m_host);
     header.log = QFileInfo(m_owner.m_log.path()).fileName();
+    header.boot = CurrentBootId();
     if (m_journal.start(path, header)) {
         for (const JournalRecord &record : m_settings.rerun.carried)
             m_journal.record(record);
         m_journal.sync();
         m_owner.m_journalPath = path;
     }
+    noteJournalTrouble();
+}
+
+// Whether the run's mode skips the line (then it is never planned).
+bool SendRun::Run::modeSkips(const QString &line) const
+{
+    if (compose::IsBlankLine(line))
+        return true;
+    if (m_settings.route > 0 && !m_settings.sendAsBcc)
+        return line.startsWith(QLatin1Char('*'));
+    return m_settings.sendAsBcc && isStarLine(line);
+}
+
+// Records the lines the run will send next as planned, from the list as it was at the start,
+// and has them flushed in the background: by the time a line's end of data goes, its record
+// is long durable, and the "." does not wait for the disk.
+void SendRun::Run::planAhead(int index)
+{
+    if (!m_journal.isOpen() || m_settings.addressLines.isEmpty()
+        || index + m_planAhead < m_plannedTo)
+        return;
+    const int end
+        = std::min({index + 2 * m_planAhead, m_lastLine + 1, int(m_settings.addressLines.size())});
+    QList<int> chunk;
+    m_journal.beginGroup();
+    for (int j = std::max(m_plannedTo, index); j < end; ++j) {
+        const QString &line = m_settings.addressLines.at(j);
+        if (passedOver(j) || modeSkips(line))
+            continue;
+        m_journal.record(j + 1, line, JournalState::Planned);
+        chunk.append(j);
+    }
+    m_journal.endGroup();
+    for (const int j : std::as_const(chunk))
+        m_planned.insert(j, {m_settings.addressLines.at(j), m_journal.written()});
+    m_plannedTo = std::max(m_plannedTo, end);
+    m_journal.syncInBackground();
     noteJournalTrouble();
 }
 
@@ -431,6 +504,7 @@ bool SendRun::Run::smtpSingle()
         showTurn(i);
         if (passedOver(i))
             continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (compose::IsBlankLine(line)) {
             report(i, line, LineOutcome::Skipped);
@@ -569,6 +643,7 @@ bool SendRun::Run::smtpBcc()
         showTurn(i);
         if (passedOver(i))
             continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (compose::IsBlankLine(line)) {
             report(i, line, LineOutcome::Skipped);
@@ -757,13 +832,15 @@ void SendRun::Run::failBatch()
 }
 
 // Every address the batch holds gets `outcome`, and the next batch starts empty. The journal
-// is made durable at each batch boundary.
+// is flushed at each batch boundary, in the background: the outcomes need not wait for it.
 void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply)
 {
+    m_journal.beginGroup();
     for (qsizetype k = 0; k < m_batch.indexes.size(); ++k)
         report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply);
+    m_journal.endGroup();
     if (!m_batch.indexes.isEmpty())
-        m_journal.sync();
+        m_journal.syncInBackground();
     m_batch = Batch();
 }
 
@@ -818,10 +895,12 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         m_host.setProgressPosition(m_progressMaximum);
         const int number = ++m_batches;
         const bool ok = handOver(mail, batch, batchLines, number);
+        m_journal.beginGroup();
         for (qsizetype k = 0; k < batch.size(); ++k)
             report(batch.at(k), batchLines.at(k), ok ? LineOutcome::Sent : LineOutcome::Failed,
                 number, ok ? QString() : m_error);
-        m_journal.sync();
+        m_journal.endGroup();
+        m_journal.syncInBackground();
         batch.clear();
         batchLines.clear();
         if (!ok)
@@ -842,6 +921,7 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         }
         if (passedOver(i))
             continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
             mail.addRecipient(line, RecipientKind::Bcc);
@@ -865,6 +945,7 @@ bool SendRun::Run::mailSingle(MailObject &mail)
     for (int i = 0; i <= m_lastLine; ++i) {
         if (passedOver(i))
             continue;
+        planAhead(i);
         m_host.processEvents();
         if (m_host.cancelRequested()) {
             log(Text::MailCancelled);

@@ -37,6 +37,11 @@ struct SendRunSettings
     QString projectPath;
     // Whether the run writes a journal beside its log file; it never does without one.
     bool journal = true;
+    // The address list as the run starts, when known (see RunJournal): the journal then
+    // records a little ahead which lines the run will send, so that no message waits for a
+    // disk flush of its own. A line that reads otherwise when its turn comes is flushed for
+    // itself. Empty: every message waits for its own flush.
+    QStringList addressLines;
 
     // A run that continues an earlier one (see PrepareRerun): the lines whose `sends` entry
     // is false are passed over without a message, a log line or an outcome, and the records

@@ -40,6 +40,7 @@ SendRunSettings RunSettingsOf(const project::Project &p, const project::ProjectL
     settings.pictures = p.attachments;
     settings.files = p.files;
     settings.routeName = p.mailer;
+    settings.addressLines = p.addressList;
     return settings;
 }
 
