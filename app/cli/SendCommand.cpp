@@ -149,8 +149,8 @@ const QString kForce = QStringLiteral("--force");
 const QString kTest = QStringLiteral("--test");
 const QString kAsLine = QStringLiteral("--as-line");
 
-// The options of send that go together, or "" when they do.
-QString optionConflict(const Arguments &a)
+// What is wrong with the options of send on their own, or "".
+QString optionProblem(const Arguments &a)
 {
     const auto has = [&](const QString &o) { return a.values.contains(o) || a.flags.contains(o); };
     const int kinds = int(has(kResume)) + int(has(kRetry)) + int(has(kTest));
@@ -164,18 +164,19 @@ QString optionConflict(const Arguments &a)
     }
     if (has(kAsLine) && !has(kTest))
         return QStringLiteral("kolporta-cli send: --as-line goes with --test");
+    if (has(kTest)) {
+        const QString address = a.values.value(kTest);
+        if (const QString problem = delivery::MailboxProblem(address); !problem.isEmpty())
+            return QStringLiteral("kolporta-cli send: --test %1: %2 (give a bare address, such "
+                                  "as you@example.cz)")
+                .arg(address, problem);
+    }
     return {};
 }
 
-// The test address and the line its message is built for, from the arguments; an error
-// text when they do not fit the project.
-QString testTarget(const Arguments &a, const QStringList &lines, QString *address, int *index)
+// The line the test message is built for; an error text when it does not fit the project.
+QString testLine(const Arguments &a, const QStringList &lines, int *index)
 {
-    *address = a.values.value(kTest).trimmed();
-    if (const QString problem = delivery::MailboxProblem(*address); !problem.isEmpty())
-        return QStringLiteral("kolporta-cli send: --test %1: %2 (give a bare address, such as "
-                              "you@example.cz)")
-            .arg(a.values.value(kTest), problem);
     if (a.values.contains(kAsLine)) {
         bool ok = false;
         const int n = a.values.value(kAsLine).toInt(&ok);
@@ -212,7 +213,7 @@ int kolporta::cli::sendCommand(const QStringList &args)
     Arguments a;
     QString error = parseArguments(syntax, args, &a);
     if (error.isEmpty() && !a.help)
-        error = optionConflict(a);
+        error = optionProblem(a);
     StartUp s;
     project::Project p;
     if (const int status = prepare(kSendHelp, &a, &s, &p, error); status >= 0)
@@ -222,7 +223,8 @@ int kolporta::cli::sendCommand(const QStringList &args)
     delivery::SendRunSettings settings = delivery::RunSettingsOf(p, s.lists);
     settings.projectPath = QFileInfo(a.project).absoluteFilePath();
     if (a.values.contains(kTest)) {
-        error = testTarget(a, p.addressList, &settings.testAddress, &settings.testLine);
+        settings.testAddress = a.values.value(kTest);
+        error = testLine(a, p.addressList, &settings.testLine);
         if (!error.isEmpty())
             return usageError(error);
     }
