@@ -392,8 +392,8 @@ void RunJournal::finish()
 
 bool RunJournal::write(const QByteArray &bytes)
 {
-    // One write per record, so a kill leaves whole records (a short write, rare on a local
-    // file, is continued; the reader drops a cut-off last line).
+    // One write per record (or group of records), so a kill leaves whole records (a short
+    // write, rare on a local file, is continued; the reader drops a cut-off last line).
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
