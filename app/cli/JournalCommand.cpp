@@ -5,6 +5,9 @@
 
 #include "delivery/RunJournal.h"
 
+#include <QMap>
+
+#include <algorithm>
 #include <cstdio>
 
 using namespace kolporta;
@@ -32,6 +35,11 @@ const char kJournalHelp[]
       "  trying     the run ended (killed, crashed) while the message was on its way:\n"
       "             possibly delivered\n"
       "  skipped    a blank or \"*\" line the run skips\n"
+      "\n"
+      "The run also records, a little ahead, the lines it is about to send (\"planned\"),\n"
+      "and flushes those records to disk before their turn. When the run did not end\n"
+      "and the machine has been restarted since, the last records may have been lost with\n"
+      "it: then a line that is only planned counts as trying. Otherwise it was not tried.\n"
       "\n"
       "Options:\n"
       "  --list STATE  print the address lines whose last state is STATE (several states\n"
@@ -128,6 +136,17 @@ int kolporta::cli::journalCommand(const QStringList &args)
     if (journal.torn)
         out += QStringLiteral("The journal's last line was cut off: the run was killed while "
                               "writing it.\n");
+    if (journal.plannedMayHaveGone()) {
+        QMap<int, JournalState> last;
+        for (const delivery::JournalRecord &r : std::as_const(journal.records))
+            last.insert(r.line, r.state);
+        const qsizetype planned = std::count(last.cbegin(), last.cend(), JournalState::Planned);
+        if (planned > 0)
+            out += QStringLiteral("The run did not end, and the machine has been restarted since: "
+                                  "its last records may be lost, so the %1 lines it was about "
+                                  "to send count as trying.\n")
+                       .arg(planned);
+    }
     QString possible;
     for (const delivery::JournalRecord &r : lines)
         if (r.state == JournalState::Trying || r.state == JournalState::Uncertain)

@@ -98,6 +98,8 @@ void printSummary(const delivery::SendRunResult &result)
                        .arg(c.skipped);
     if (c.total() < result.lines)
         line += QStringLiteral(", %1 not tried").arg(result.lines - c.total());
+    if (result.passedOver > 0)
+        line += QStringLiteral(", %1 settled by the journal").arg(result.passedOver);
     errorLine(line);
 }
 

@@ -15,8 +15,9 @@ namespace kolporta::cli {
 // the project's folder and $HOME, gets a warning line. Nothing is refused here.
 void listFilesToSend(const project::Project &project, const QString &projectPath);
 
-// "kolporta-cli: N sent, N failed, N uncertain, N skipped" on stderr, and ", N not tried"
-// when the run stopped before its end. Refused lines count as failed.
+// "kolporta-cli: N sent, N failed, N uncertain, N skipped" on stderr, ", N not tried" when
+// the run stopped before its end, and ", N settled by the journal" for the lines a resumed
+// or retried run passed over. Refused lines count as failed.
 void printSummary(const delivery::SendRunResult &result);
 
 // 0 every line that was not skipped went out; 3 every line was tried but some failed or

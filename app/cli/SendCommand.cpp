@@ -6,8 +6,10 @@
 #include "ExportSession.h"
 #include "RunReport.h"
 
+#include "compose/MessageAssembly.h"
 #include "delivery/MailObject.h"
 #include "delivery/MailPrograms.h"
+#include "delivery/PreflightCheck.h"
 #include "delivery/SendRun.h"
 #include "project/ProjectFile.h"
 #include "settings/HomeFolder.h"
@@ -26,6 +28,10 @@ namespace {
 
 const char kSendHelp[]
     = "Usage: kolporta-cli [--home DIR] send PROJECT\n"
+      "       kolporta-cli [--home DIR] send PROJECT --resume JOURNAL [--include-uncertain]\n"
+      "                                               [--force]\n"
+      "       kolporta-cli [--home DIR] send PROJECT --retry-failed JOURNAL [...]\n"
+      "       kolporta-cli [--home DIR] send PROJECT --test ADDRESS [--as-line N]\n"
       "\n"
       "Sends the project's message to every line of its address list, exactly as F5 does\n"
       "in the window: through the route and SMTP profile the project selects (the routes\n"
@@ -34,6 +40,10 @@ const char kSendHelp[]
       "\n"
       "  stdout   every line of the send log as it is written; the log file\n"
       "           Log/Kolporta yyyy-mm-dd hh-nn-ss.txt in the home folder gets them too\n"
+      "           (\" (2)\", \" (3)\" ... before \".txt\" when a run of that second has one)\n"
+      "  journal  beside the log, with the same name and \".journal\": for each address line\n"
+      "           \"trying\" right before its message's end of data goes to the server (or\n"
+      "           to the mail program), then its outcome; kolporta-cli journal reads it\n"
       "  stderr   first every picture and attachment with its path and size (a warning\n"
       "           for a hidden file, or one outside the project's folder and $HOME),\n"
       "           then the SMTP connection's status lines, a \"Chyba: \" line for every\n"
@@ -51,9 +61,32 @@ const char kSendHelp[]
       "for the server still going 1 s after the signal is given up, and the program ends\n"
       "within 2 s whatever it is doing. A second signal ends it at once.\n"
       "\n"
+      "A run that was killed, crashed or stopped is continued with --resume and the\n"
+      "journal it left. Lines are matched by their address (letter case ignored), so the\n"
+      "list may have been edited since; lines keep their numbers and order. A new log and\n"
+      "journal are written, and the new journal also holds the lines settled before, so it\n"
+      "can be resumed in turn. A journal written for another message (sender, subject,\n"
+      "body, or a picture's or attachment's path, size or time), route or mode is refused\n"
+      "and nothing is sent, unless --force is given.\n"
+      "\n"
       "Options:\n"
-      "  --home DIR   the home folder (smtp.ini, Log/, mailclients.ini ...)\n"
-      "  -h, --help   this text\n"
+      "  --resume JOURNAL       send to every line whose address the journal does not\n"
+      "                         record as sent, nor as possibly delivered (trying or\n"
+      "                         uncertain)\n"
+      "  --retry-failed JOURNAL send only to the lines whose address the journal records\n"
+      "                         as failed or refused\n"
+      "  --include-uncertain    with either: also send to the possibly delivered lines,\n"
+      "                         which may then get the message twice\n"
+      "  --force                with either: go on although the message, route or mode\n"
+      "                         differ from the journal's\n"
+      "  --test ADDRESS         send exactly one message, to ADDRESS only (envelope and\n"
+      "                         To), built as for one address line with its macros, through\n"
+      "                         the project's route; no journal, and the log's first line\n"
+      "                         says it was a test\n"
+      "  --as-line N            the address line the test message is built for, counted\n"
+      "                         from 1 (default: the first line that is not blank)\n"
+      "  --home DIR             the home folder (smtp.ini, Log/, mailclients.ini ...)\n"
+      "  -h, --help             this text\n"
       "\n"
       "Exit status:\n"
       "  0  every line that is not skipped was sent (or handed to the mail program)\n"
@@ -61,7 +94,9 @@ const char kSendHelp[]
       "     line in the log)\n"
       "  1  the run stopped before it tried every line: a cancel, no connection (at the\n"
       "     start, or after giving up on the server), an error, no route selected\n"
-      "  2  bad usage, or a project that cannot be read\n";
+      "  2  bad usage, a project that cannot be read, or a journal that cannot be read or\n"
+      "     was written for another mailing\n"
+      "With --resume or --retry-failed the lines settled before count as done.\n";
 
 const char kExportHelp[]
     = "Usage: kolporta-cli [--home DIR] export PROJECT --to DIR\n"
@@ -95,10 +130,8 @@ int finish(const delivery::SendRunResult &result)
 
 // The common first steps of send and export: arguments, help, start-up, the project.
 // Returns -1 to go on, else the exit status.
-int prepare(const QString &command, const QStringList &args, const char *help, Arguments *a,
-    StartUp *s, project::Project *p)
+int prepare(const char *help, Arguments *a, StartUp *s, project::Project *p, const QString &error)
 {
-    const QString error = parseArguments(command, args, command == QLatin1String("export"), a);
     if (!error.isEmpty())
         return usageError(error);
     if (a->help) {
@@ -109,24 +142,121 @@ int prepare(const QString &command, const QStringList &args, const char *help, A
     return loadStartUpProject(a->project, *s, p) ? -1 : 2;
 }
 
+const QString kResume = QStringLiteral("--resume");
+const QString kRetry = QStringLiteral("--retry-failed");
+const QString kUncertain = QStringLiteral("--include-uncertain");
+const QString kForce = QStringLiteral("--force");
+const QString kTest = QStringLiteral("--test");
+const QString kAsLine = QStringLiteral("--as-line");
+
+// What is wrong with the options of send on their own, or "".
+QString optionProblem(const Arguments &a)
+{
+    const auto has = [&](const QString &o) { return a.values.contains(o) || a.flags.contains(o); };
+    const int kinds = int(has(kResume)) + int(has(kRetry)) + int(has(kTest));
+    if (kinds > 1)
+        return QStringLiteral("kolporta-cli send: --resume, --retry-failed and --test exclude "
+                              "each other");
+    for (const QString &o : {kUncertain, kForce}) {
+        if (has(o) && !has(kResume) && !has(kRetry))
+            return QStringLiteral("kolporta-cli send: %1 goes with --resume or --retry-failed")
+                .arg(o);
+    }
+    if (has(kAsLine) && !has(kTest))
+        return QStringLiteral("kolporta-cli send: --as-line goes with --test");
+    if (has(kTest)) {
+        const QString address = a.values.value(kTest);
+        if (const QString problem = delivery::MailboxProblem(address); !problem.isEmpty())
+            return QStringLiteral("kolporta-cli send: --test %1: %2 (give a bare address, such "
+                                  "as you@example.cz)")
+                .arg(address, problem);
+    }
+    return {};
+}
+
+// The line the test message is built for; an error text when it does not fit the project.
+QString testLine(const Arguments &a, const QStringList &lines, int *index)
+{
+    if (a.values.contains(kAsLine)) {
+        bool ok = false;
+        const int n = a.values.value(kAsLine).toInt(&ok);
+        if (!ok || n < 1 || n > lines.size())
+            return QStringLiteral("kolporta-cli send: --as-line %1: the address list has lines "
+                                  "1 to %2")
+                .arg(a.values.value(kAsLine))
+                .arg(lines.size());
+        if (compose::IsBlankLine(lines.at(n - 1)))
+            return QStringLiteral("kolporta-cli send: --as-line %1: that line is blank").arg(n);
+        *index = n - 1;
+        return {};
+    }
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!compose::IsBlankLine(lines.at(i))) {
+            *index = int(i);
+            return {};
+        }
+    }
+    return QStringLiteral("kolporta-cli send: --test: the address list has no line to build the "
+                          "message for");
+}
+
 } // namespace
 
 int kolporta::cli::sendCommand(const QStringList &args)
 {
+    CommandSyntax syntax;
+    syntax.command = QStringLiteral("send");
+    syntax.valueOptions
+        = {{kResume, QStringLiteral("a journal")}, {kRetry, QStringLiteral("a journal")},
+            {kTest, QStringLiteral("an address")}, {kAsLine, QStringLiteral("a line number")}};
+    syntax.flagOptions = QStringList {kUncertain, kForce};
     Arguments a;
+    QString error = parseArguments(syntax, args, &a);
+    if (error.isEmpty() && !a.help)
+        error = optionProblem(a);
     StartUp s;
     project::Project p;
-    if (const int status = prepare(QStringLiteral("send"), args, kSendHelp, &a, &s, &p);
-        status >= 0)
+    if (const int status = prepare(kSendHelp, &a, &s, &p, error); status >= 0)
         return status;
+
+    CliSendHost host(p.addressList, p.from, p.subject, p.smtpServer);
+    delivery::SendRunSettings settings = delivery::RunSettingsOf(p, s.lists);
+    settings.projectPath = QFileInfo(a.project).absoluteFilePath();
+    if (a.values.contains(kTest)) {
+        settings.testAddress = a.values.value(kTest);
+        error = testLine(a, p.addressList, &settings.testLine);
+        if (!error.isEmpty())
+            return usageError(error);
+    }
+    const bool retry = a.values.contains(kRetry);
+    if (retry || a.values.contains(kResume)) {
+        delivery::RerunOptions options;
+        options.kind = retry ? delivery::RerunOptions::Kind::RetryFailed
+                             : delivery::RerunOptions::Kind::Resume;
+        options.includeUncertain = a.flags.contains(kUncertain);
+        options.force = a.flags.contains(kForce);
+        if (!delivery::PrepareRerun(
+                a.values.value(retry ? kRetry : kResume), options, host, &settings, &error))
+            return usageError(QStringLiteral("kolporta-cli send: ") + error);
+        bool any = false;
+        for (qsizetype i = 0; i < settings.rerun.sends.size(); ++i)
+            any = any
+                || (settings.rerun.sends.at(i)
+                    && !delivery::RunSkipsLine(
+                        p.addressList.at(i), settings.route > 0, settings.sendAsBcc));
+        if (!any) {
+            usageError(QStringLiteral("kolporta-cli: the journal leaves no address line to send; "
+                                      "nothing was sent"));
+            return 0;
+        }
+    }
 
     CliSendHost::installSignalHandlers();
     listFilesToSend(p, a.project);
-    CliSendHost host(p.addressList, p.from, p.subject, p.smtpServer);
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setMailObject(s.mail.get());
-    return finish(run.run(delivery::RunSettingsOf(p, s.lists)));
+    return finish(run.run(settings));
 }
 
 int kolporta::cli::exportCommand(const QStringList &args)
@@ -134,8 +264,8 @@ int kolporta::cli::exportCommand(const QStringList &args)
     Arguments a;
     StartUp s;
     project::Project p;
-    if (const int status = prepare(QStringLiteral("export"), args, kExportHelp, &a, &s, &p);
-        status >= 0)
+    const QString error = parseArguments(QStringLiteral("export"), args, true, &a);
+    if (const int status = prepare(kExportHelp, &a, &s, &p, error); status >= 0)
         return status;
 
     const QString folder = QDir(a.to).absolutePath();

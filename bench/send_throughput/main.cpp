@@ -4,12 +4,13 @@
 // Cases A and C (a' and c') put a delay line of 10 ms each way in front of the sink, as a
 // real server is that far away, and compare the profile's speed keys.
 //
-//   bench_send_throughput [--cases abcAC] [--scale F] [--builtin-sink] [--delay MS]
+//   bench_send_throughput [--cases abcAC] [--scale F] [--builtin-sink] [--delay MS] [--cli PATH]
 //
 // The sink is Postfix's smtp-sink when it is found (on the PATH, in /usr/sbin, or in
 // $KOLPORTA_POSTFIX_BIN with its libraries in $KOLPORTA_POSTFIX_LIB; bench/send_throughput/run
 // unpacks Postfix there without installing it), otherwise a small sink of our own. --scale
-// multiplies the address counts, for a quick look.
+// multiplies the address counts, for a quick look. --cli times another build of kolporta-cli
+// (an earlier commit's, say) in the same setting.
 
 #include "../support/DelayLine.h"
 
@@ -324,6 +325,7 @@ int main(int argc, char **argv)
     double scale = 1.0;
     bool builtin = false;
     int delayMs = 10;
+    QString cli = QStringLiteral(KOLPORTA_CLI);
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--cases") && i + 1 < args.size())
@@ -334,14 +336,15 @@ int main(int argc, char **argv)
             builtin = true;
         else if (args[i] == QLatin1String("--delay") && i + 1 < args.size())
             delayMs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--cli") && i + 1 < args.size())
+            cli = args[++i];
         else {
             std::fputs("usage: bench_send_throughput [--cases abcAC] [--scale F] [--builtin-sink] "
-                       "[--delay MS]\n",
+                       "[--delay MS] [--cli PATH]\n",
                 stderr);
             return 2;
         }
     }
-    const QString cli = QStringLiteral(KOLPORTA_CLI);
     const QString sinkTool = builtin ? QString() : findTool(QStringLiteral("smtp-sink"));
     const QString sourceTool = findTool(QStringLiteral("smtp-source"));
 

@@ -1,6 +1,10 @@
 #include "delivery/RerunPlan.h"
 
 #include "compose/MessageAssembly.h"
+#include "delivery/SendRun.h"
+#include "delivery/SendRunHost.h"
+
+#include <QFileInfo>
 
 #include <QHash>
 
@@ -17,6 +21,7 @@ int weight(JournalState state)
         return 3;
     case JournalState::Trying:
     case JournalState::Uncertain:
+    case JournalState::Planned: // Journal::finalRecords() resolves it; were it left, be wary
         return 2;
     case JournalState::Refused:
     case JournalState::Failed:
@@ -98,6 +103,25 @@ bool PlanRerun(const Journal &journal, const JournalHeader &current, const QStri
         }
         plan->sends.append(sends);
     }
+    return true;
+}
+
+bool PrepareRerun(const QString &journalPath, const RerunOptions &options, const SendRunHost &host,
+    SendRunSettings *settings, QString *error)
+{
+    Journal journal;
+    if (!ReadJournal(journalPath, &journal, error))
+        return false;
+    QStringList lines;
+    const int count = host.lineCount();
+    lines.reserve(count);
+    for (int i = 0; i < count; ++i)
+        lines.append(host.addressLine(i));
+    RerunPlan plan;
+    if (!PlanRerun(journal, RunJournalHeader(*settings, host), lines, options, &plan, error))
+        return false;
+    settings->rerun = plan;
+    settings->resumes = QFileInfo(journalPath).absoluteFilePath();
     return true;
 }
 

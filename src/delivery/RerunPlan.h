@@ -8,6 +8,9 @@
 
 namespace kolporta::delivery {
 
+class SendRunHost;
+struct SendRunSettings;
+
 // Which address lines a run that continues an earlier one (from its journal) sends.
 //
 // Lines are matched by their address, compared without regard to case, not by their
@@ -42,5 +45,12 @@ QString RerunKey(const QString &line);
 // unless options.force, a difference is an error that names it and the plan is empty.
 bool PlanRerun(const Journal &journal, const JournalHeader &current, const QStringList &lines,
     const RerunOptions &options, RerunPlan *plan, QString *error);
+
+// Reads the journal at `journalPath` and sets up `settings` (made from the project) to
+// continue it over the host's address lines: the plan, and the journal named as the one
+// resumed. False, with settings unchanged, when the journal cannot be read or was written
+// for another mailing (see PlanRerun).
+bool PrepareRerun(const QString &journalPath, const RerunOptions &options, const SendRunHost &host,
+    SendRunSettings *settings, QString *error);
 
 } // namespace kolporta::delivery

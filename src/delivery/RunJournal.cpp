@@ -8,8 +8,11 @@
 #include <QMap>
 
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace kolporta::delivery {
@@ -30,12 +33,22 @@ constexpr StateName kStates[] = {
     {JournalState::Failed, "failed"},
     {JournalState::Uncertain, "uncertain"},
     {JournalState::Skipped, "skipped"},
+    {JournalState::Planned, "planned"},
 };
 
-void appendJsonString(QByteArray *out, const QString &text)
+// One JSON object being written. Records are made for every line several times over, so
+// this writes into a plain buffer rather than through QByteArray's general appends.
+using Json = std::string;
+
+void appendJsonString(Json *out, const QString &text)
 {
-    out->append('"');
-    for (const char c : text.toUtf8()) {
+    out->push_back('"');
+    const QByteArray bytes = text.toUtf8();
+    for (const char c : bytes) {
+        if (uchar(c) >= 0x20 && c != '"' && c != '\\') {
+            out->push_back(c);
+            continue;
+        }
         switch (c) {
         case '"':
             out->append("\\\"");
@@ -53,38 +66,50 @@ void appendJsonString(QByteArray *out, const QString &text)
             out->append("\\t");
             break;
         default:
-            if (uchar(c) < 0x20) {
-                static const char hex[] = "0123456789abcdef";
-                out->append("\\u00");
-                out->append(hex[uchar(c) >> 4]);
-                out->append(hex[uchar(c) & 15]);
-            } else {
-                out->append(c);
-            }
+            static const char hex[] = "0123456789abcdef";
+            out->append("\\u00");
+            out->push_back(hex[uchar(c) >> 4]);
+            out->push_back(hex[uchar(c) & 15]);
         }
     }
-    out->append('"');
+    out->push_back('"');
 }
 
-void appendKey(QByteArray *out, const char *key)
+void appendKey(Json *out, const char *key)
 {
     if (out->size() > 1)
-        out->append(',');
-    out->append('"');
+        out->push_back(',');
+    out->push_back('"');
     out->append(key);
     out->append("\":");
 }
 
-void appendText(QByteArray *out, const char *key, const QString &value)
+void appendText(Json *out, const char *key, const QString &value)
 {
     appendKey(out, key);
     appendJsonString(out, value);
 }
 
-void appendNumber(QByteArray *out, const char *key, qint64 value)
+void appendNumber(Json *out, const char *key, qint64 value)
 {
     appendKey(out, key);
-    out->append(QByteArray::number(value));
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out->append(digits, end);
+}
+
+QByteArray finished(Json &out)
+{
+    out.append("}\n");
+    return QByteArray(out.data(), qsizetype(out.size()));
+}
+
+const char *stateName(JournalState state)
+{
+    for (const StateName &s : kStates)
+        if (s.state == state)
+            return s.name;
+    return "";
 }
 
 QString errnoText()
@@ -149,6 +174,14 @@ bool JournalStateFromName(const QString &name, JournalState *state)
     return false;
 }
 
+QString CurrentBootId()
+{
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(file.readAll().trimmed());
+}
+
 QString MessageHash(const MessageFields &fields)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -196,6 +229,15 @@ bool RunJournal::start(const QString &path, const JournalHeader &header)
     finish();
     m_path = path;
     m_error.clear();
+    m_failed = false;
+    m_written = 0;
+    m_grouping = false;
+    m_group.clear();
+    m_syncWanted = 0;
+    m_synced = 0;
+    m_syncFailed = false;
+    m_stopSync = false;
+    m_urgent = false;
     m_fd = ::open(
         QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_fd < 0) {
@@ -207,8 +249,20 @@ bool RunJournal::start(const QString &path, const JournalHeader &header)
 
 void RunJournal::record(const JournalRecord &record)
 {
-    if (m_fd >= 0)
+    if (!isOpen())
+        return;
+    if (m_grouping)
+        m_group += encode(record);
+    else
         write(encode(record));
+}
+
+void RunJournal::endGroup()
+{
+    m_grouping = false;
+    if (isOpen() && !m_group.isEmpty())
+        write(m_group);
+    m_group.clear();
 }
 
 void RunJournal::record(
@@ -225,28 +279,121 @@ void RunJournal::record(
 
 bool RunJournal::sync()
 {
-    if (m_fd < 0)
+    if (!isOpen())
         return false;
+    const qint64 target = m_written;
     if (::fdatasync(m_fd) != 0) {
         m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
+        m_failed = true;
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    m_synced = qMax(m_synced, target);
+    return true;
+}
+
+void RunJournal::syncInBackground()
+{
+    if (!isOpen())
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_syncWanted >= m_written)
+        return;
+    // A flush already asked for takes the new records too, when it comes: no need to wake
+    // the thread for them.
+    const bool idle = m_syncWanted <= m_synced;
+    m_syncWanted = m_written;
+    if (!m_syncThread.joinable())
+        m_syncThread = std::thread([this] { syncLoop(); });
+    else if (idle)
+        m_wake.notify_all();
+}
+
+bool RunJournal::isSynced(qint64 offset)
+{
+    std::lock_guard lock(m_mutex);
+    return m_synced >= offset;
+}
+
+bool RunJournal::waitSynced(qint64 offset)
+{
+    if (!isOpen())
+        return false;
+    if (isSynced(offset))
+        return true;
+    syncInBackground();
+    std::unique_lock lock(m_mutex);
+    m_urgent = true;
+    m_wake.notify_all();
+    m_wake.wait(lock, [&] { return m_synced >= offset || m_syncFailed; });
+    if (m_syncFailed) {
+        m_error = QStringLiteral("%1: the journal could not be flushed to disk").arg(m_path);
+        m_failed = true;
         return false;
     }
     return true;
 }
 
+// The flushing thread: one fdatasync at a time, covering everything written before it began.
+// Flushes asked for in passing are at least MinSyncInterval apart, so that a fast run does
+// not spend its time on the disk; one that someone waits for goes at once.
+void RunJournal::syncLoop()
+{
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [&] { return m_stopSync || m_syncWanted > m_synced; });
+        if (!m_urgent)
+            m_wake.wait_until(lock, last + std::chrono::milliseconds(MinSyncInterval),
+                [&] { return m_stopSync || m_urgent; });
+        if (m_stopSync)
+            return;
+        m_urgent = false;
+        const qint64 target = m_syncWanted;
+        last = Clock::now();
+        lock.unlock();
+        const bool ok = ::fdatasync(m_fd) == 0;
+        lock.lock();
+        if (ok)
+            m_synced = qMax(m_synced, target);
+        else
+            m_syncFailed = true;
+        m_wake.notify_all();
+        if (!ok)
+            return;
+    }
+}
+
+void RunJournal::stopSyncThread()
+{
+    if (!m_syncThread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopSync = true;
+    }
+    m_wake.notify_all();
+    m_syncThread.join();
+}
+
 void RunJournal::finish()
 {
-    if (m_fd >= 0) {
-        ::fdatasync(m_fd);
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    if (m_fd < 0)
+        return;
+    // Every record the run meant to write is in: a reader may trust the journal whole.
+    if (isOpen())
+        write(endRecord());
+    stopSyncThread();
+    ::fdatasync(m_fd);
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 bool RunJournal::write(const QByteArray &bytes)
 {
-    // One write per record, so a kill leaves whole records (a short write, rare on a local
-    // file, is continued; the reader drops a cut-off last line).
+    // One write per record (or group of records), so a kill leaves whole records (a short
+    // write, rare on a local file, is continued; the reader drops a cut-off last line).
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -255,24 +402,28 @@ bool RunJournal::write(const QByteArray &bytes)
             continue;
         if (n <= 0) {
             m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
-            ::close(m_fd);
-            m_fd = -1;
+            // The descriptor stays open until finish(): the flushing thread may be using it.
+            m_failed = true;
             return false;
         }
         p += n;
         left -= n;
+        m_written += n;
     }
     return true;
 }
 
 QByteArray RunJournal::encode(const JournalRecord &record)
 {
-    QByteArray out;
-    out.reserve(64 + record.text.size() + record.reply.size());
-    out.append('{');
+    Json out;
+    out.reserve(size_t(80 + 3 * (record.text.size() + record.reply.size())));
+    out.push_back('{');
     appendNumber(&out, "line", record.line);
     appendText(&out, "text", record.text);
-    appendText(&out, "state", JournalStateName(record.state));
+    appendKey(&out, "state");
+    out.push_back('"');
+    out.append(stateName(record.state));
+    out.push_back('"');
     if (record.batch > 0)
         appendNumber(&out, "batch", record.batch);
     if (!record.reply.isEmpty())
@@ -281,14 +432,13 @@ QByteArray RunJournal::encode(const JournalRecord &record)
         appendKey(&out, "earlier");
         out.append("true");
     }
-    out.append("}\n");
-    return out;
+    return finished(out);
 }
 
 QByteArray RunJournal::encode(const JournalHeader &header)
 {
-    QByteArray out;
-    out.append('{');
+    Json out;
+    out.push_back('{');
     appendText(&out, "kolporta", QLatin1String(kMagic));
     appendNumber(&out, "version", header.version);
     appendText(&out, "project", header.project);
@@ -300,8 +450,13 @@ QByteArray RunJournal::encode(const JournalHeader &header)
     appendText(&out, "log", header.log);
     if (!header.resumes.isEmpty())
         appendText(&out, "resumes", header.resumes);
-    out.append("}\n");
-    return out;
+    appendText(&out, "boot", header.boot);
+    return finished(out);
+}
+
+QByteArray RunJournal::endRecord()
+{
+    return QByteArrayLiteral("{\"end\":true}\n");
 }
 
 QList<JournalRecord> Journal::finalRecords() const
@@ -309,7 +464,17 @@ QList<JournalRecord> Journal::finalRecords() const
     QMap<int, JournalRecord> last;
     for (const JournalRecord &r : records)
         last.insert(r.line, r);
-    return last.values();
+    QList<JournalRecord> out;
+    out.reserve(last.size());
+    for (JournalRecord r : std::as_const(last)) {
+        if (r.state == JournalState::Planned) {
+            if (!plannedMayHaveGone())
+                continue;
+            r.state = JournalState::Trying;
+        }
+        out.append(r);
+    }
+    return out;
 }
 
 bool ReadJournal(const QString &path, Journal *journal, QString *error)
@@ -352,6 +517,8 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
     h.batchSize = head.value(QLatin1String("batchSize")).toInt();
     h.log = head.value(QLatin1String("log")).toString();
     h.resumes = head.value(QLatin1String("resumes")).toString();
+    h.boot = head.value(QLatin1String("boot")).toString();
+    journal->restarted = h.boot.isEmpty() || h.boot != CurrentBootId();
 
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QJsonObject o;
@@ -361,6 +528,10 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
                 break;
             }
             return bad(i, QStringLiteral("not a JSON object"));
+        }
+        if (o.value(QLatin1String("end")).toBool()) {
+            journal->complete = true;
+            continue;
         }
         JournalRecord r;
         const QJsonValue line = o.value(QLatin1String("line"));

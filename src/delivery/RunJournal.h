@@ -6,13 +6,24 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace kolporta::delivery {
 
 // What the journal says of one address line. `Trying` is written right before the
 // end-of-data "." (or the hand-over to a mail program) that carries the line, so a line
 // whose last record is `Trying` may have been delivered; `Uncertain` means the connection
 // was lost after the "." and before the server's answer. Neither is ever taken for failed.
-enum class JournalState { Trying, Sent, Refused, Failed, Uncertain, Skipped };
+//
+// `Planned` is written a little ahead of the run, for the lines it is about to send, and
+// made durable in the background, so that the "." need not wait for a disk flush of its own
+// `trying` record. Only a machine that went down may lose records that were written but not
+// yet flushed; so a line whose last record is `Planned` was not tried, unless the journal
+// did not end and the machine has been restarted since the run: then it may have been
+// delivered. Journal::finalRecords() resolves it so.
+enum class JournalState { Trying, Sent, Refused, Failed, Uncertain, Skipped, Planned };
 
 // "trying", "sent", ... as written in the journal; false for an unknown text.
 QString JournalStateName(JournalState state);
@@ -33,7 +44,11 @@ struct JournalHeader
     int batchSize = 50;
     QString log; // the file name of the run's send log
     QString resumes; // the journal this run continues (--resume / --retry-failed), else ""
+    QString boot; // the machine's boot id while the run went (see CurrentBootId)
 };
+
+// This boot of the machine: /proc/sys/kernel/random/boot_id, "" when it cannot be read.
+QString CurrentBootId();
 
 // One record after the header. `line` counts from 1. `batch` is the BCC batch's number
 // (from 1), 0 in the one-by-one modes. `earlier` marks a line this run did not send because
@@ -80,10 +95,12 @@ RunFiles ReserveRunFiles(const QString &folder, const QDateTime &start, QString 
 
 // The journal of one run, written as it goes: one JSON object per line, UTF-8, LF. Each
 // record goes to the file in a single write as soon as it is made, so a process that is
-// killed leaves every record but possibly a torn last line, which the reader ignores.
-// sync() makes the records written so far durable (fdatasync) and is called before each
-// end-of-data "." and at every batch boundary. A journal that cannot be written costs only
-// the journal: error() says why, and the run goes on.
+// killed leaves every record (the kernel keeps what was written) but possibly a torn last
+// line, which the reader ignores. Against a machine that goes down, records are made durable
+// with fdatasync: sync() at once, or syncInBackground() on a thread of the journal's own,
+// which waitSynced() waits for. finish() adds the end record: with it the journal is known
+// to be whole. A journal that cannot be written costs only the journal: error() says why,
+// and the run goes on.
 class RunJournal
 {
 public:
@@ -97,23 +114,53 @@ public:
     void record(const JournalRecord &record);
     void record(int line, const QString &text, JournalState state, int batch = 0,
         const QString &reply = QString());
+    // The records made between these two go to the file in one write, as a batch's do.
+    void beginGroup() { m_grouping = true; }
+    void endGroup();
+    // Makes every record written so far durable before it returns.
     bool sync();
+    // Asks for the records written so far to be made durable, without waiting.
+    void syncInBackground();
+    // Whether the first `offset` bytes are durable.
+    bool isSynced(qint64 offset);
+    // Waits until the first `offset` bytes are durable; false when they cannot be made so.
+    bool waitSynced(qint64 offset);
+    // The bytes written so far.
+    qint64 written() const { return m_written; }
     void finish();
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd >= 0 && !m_failed; }
     const QString &path() const { return m_path; }
     const QString &error() const { return m_error; }
 
     // The bytes of one record's line, with its LF; fixed key order, so journals compare.
     static QByteArray encode(const JournalRecord &record);
     static QByteArray encode(const JournalHeader &header);
+    static QByteArray endRecord();
 
 private:
     bool write(const QByteArray &bytes);
+    void syncLoop();
+    void stopSyncThread();
 
     int m_fd = -1;
+    bool m_failed = false; // a write or flush failed; the descriptor stays until finish()
     QString m_path;
     QString m_error;
+    qint64 m_written = 0;
+    bool m_grouping = false;
+    QByteArray m_group;
+
+    // The background flushes: the offset asked for, the offset known to be durable.
+    std::thread m_syncThread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    qint64 m_syncWanted = 0;
+    qint64 m_synced = 0;
+    bool m_syncFailed = false;
+    bool m_stopSync = false;
+    bool m_urgent = false; // someone waits: flush now, not after the interval
+    static constexpr int MinSyncInterval = 20; // ms between flushes asked for in passing
 };
 
 // A journal read back.
@@ -122,9 +169,17 @@ struct Journal
     JournalHeader header;
     QList<JournalRecord> records;
     bool torn = false; // the last line was cut off (the writer was killed in it)
+    bool complete = false; // it has its end record: the run ended, and nothing is missing
+    // The machine has been restarted since the run (or the header names no boot): records
+    // written last may have been lost with it, unless the journal is complete.
+    bool restarted = false;
 
-    // Each line's last record, by line number, in line order.
+    // Each line's last record, by line number, in line order. A `Planned` one is dropped
+    // (the line was not tried), or, when the machine went down during the run (restarted and
+    // not complete), it counts as `Trying`.
     QList<JournalRecord> finalRecords() const;
+    // Whether finalRecords() counts planned lines as possibly delivered.
+    bool plannedMayHaveGone() const { return restarted && !complete; }
 };
 
 // Reads a journal. A cut-off last line is dropped (and `torn` set); any other line that is

@@ -11,6 +11,12 @@
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
+
 #include <limits>
 
 namespace kolporta::delivery {
@@ -48,6 +54,8 @@ const QString GoesOn = QStringLiteral("Odesílání dalších zpráv bude pokra�
 const QString Uncertain = QStringLiteral("  Chyba - doručení nejisté");
 const QString BatchUncertain = QStringLiteral("!!! Chyba - doručení nejisté");
 const QString LoginFailed = QStringLiteral("Přihlášení k serveru se nezdařilo: ");
+// The first line of a test send's log.
+const QString TestSend = QStringLiteral("--- zkusebni zprava na %1, sestavena pro radek %2 ---");
 } // namespace Text
 
 const QString kBang = QStringLiteral("!!! ");
@@ -55,6 +63,23 @@ const QString kBang = QStringLiteral("!!! ");
 bool isStarLine(const QString &line)
 {
     return line.size() == 1 && line.at(0) == QLatin1Char('*');
+}
+
+JournalState journalState(LineOutcome outcome)
+{
+    switch (outcome) {
+    case LineOutcome::Sent:
+        return JournalState::Sent;
+    case LineOutcome::Refused:
+        return JournalState::Refused;
+    case LineOutcome::Failed:
+        return JournalState::Failed;
+    case LineOutcome::Uncertain:
+        return JournalState::Uncertain;
+    case LineOutcome::Skipped:
+        return JournalState::Skipped;
+    }
+    return JournalState::Failed;
 }
 
 } // namespace
@@ -104,18 +129,71 @@ private:
         m_host.setProgressMaximum(maximum);
     }
 
-    // Every line the run reaches gets exactly one outcome, reported here.
-    void report(int index, LineOutcome outcome)
+    // Every line the run reaches gets exactly one outcome, reported here and recorded in the
+    // journal, with the batch it went in (BCC modes) and the server's reply or the error.
+    void report(int index, const QString &line, LineOutcome outcome, int batch = 0,
+        const QString &reply = QString())
     {
         m_counts.add(outcome);
         m_host.lineOutcome(index, outcome);
+        m_journal.record(index + 1, line, journalState(outcome), batch, reply);
+        m_planned.remove(index);
+        noteJournalTrouble();
     }
+    // Right before the end of data (or the hand-over) that carries these lines: once it has
+    // gone they may have been delivered, so the journal must say so whatever happens next,
+    // even after the machine went down. A `planned` record flushed earlier says so for a
+    // line; any other line waits for a flush of its `trying` record.
+    void trying(const QList<int> &indexes, const QStringList &lines, int batch)
+    {
+        if (!m_journal.isOpen())
+            return;
+        bool planned = true;
+        qint64 durableAt = 0;
+        m_journal.beginGroup();
+        for (qsizetype k = 0; k < indexes.size(); ++k) {
+            m_journal.record(indexes.at(k) + 1, lines.at(k), JournalState::Trying, batch);
+            const auto it = m_planned.constFind(indexes.at(k));
+            if (it == m_planned.constEnd() || it->first != lines.at(k))
+                planned = false;
+            else
+                durableAt = qMax(durableAt, it->second);
+        }
+        m_journal.endGroup();
+        if (planned) {
+            // Planning further ahead spares the next message the wait.
+            if (!m_journal.isSynced(durableAt))
+                m_planAhead = std::min(2 * m_planAhead, MaxPlanAhead);
+            m_journal.waitSynced(durableAt);
+        } else {
+            m_journal.sync();
+        }
+        noteJournalTrouble();
+    }
+    void planAhead(int index);
+    bool modeSkips(const QString &line) const;
+    // A journal that cannot be written costs only the journal; the user is told once.
+    void noteJournalTrouble()
+    {
+        if (m_journalTrouble || m_journal.error().isEmpty())
+            return;
+        m_journalTrouble = true;
+        m_host.statusLine(QStringLiteral("Journal: ") + m_journal.error());
+    }
+    // Lines an earlier run settled are passed over (a resumed or retried run).
+    bool passedOver(int index) const
+    {
+        const QList<bool> &sends = m_settings.rerun.sends;
+        return index < sends.size() && !sends.at(index);
+    }
+    QString smtpReply() { return smtp().lastReplyText(); }
+    void startJournal(const QString &path);
 
     bool smtpRoute();
     void showConnectFailed();
     SmtpSession &smtp() { return m_smtp->session(); }
     bool recover(int *attempts);
-    bool endOfData(QString *error);
+    bool endOfData(const QList<int> &indexes, const QStringList &lines, int batch, QString *error);
     // MAIL FROM and RCPT TO for the sender field and an address line: the address in its
     // transport form, with SMTPUTF8 when the message goes with it. An address that needs
     // SMTPUTF8 on a message that goes without is refused here, and the server hears nothing.
@@ -123,8 +201,9 @@ private:
     bool rcptTo(const QString &line, bool smtpUtf8);
 
     bool smtpSingle();
-    LineOutcome sendSingle(const QString &line, const QList<QByteArray> &lines, qint64 size,
-        bool smtpUtf8, bool *poll);
+    LineOutcome sendSingle(int index, const QString &line, const QList<QByteArray> &lines,
+        qint64 size, bool smtpUtf8, bool *poll, QString *reply);
+    bool smtpTest();
 
     bool smtpBcc();
     void startBatch();
@@ -133,12 +212,13 @@ private:
     void addRecipient(int index, const QString &line);
     void sendBatch(const QList<QByteArray> &lines);
     void failBatch();
-    void finishBatch(LineOutcome outcome);
+    void finishBatch(LineOutcome outcome, const QString &reply);
 
     bool mailRoute();
     bool mailBcc(MailObject &mail);
     bool mailSingle(MailObject &mail);
-    bool handOver(MailObject &mail);
+    bool mailTest(MailObject &mail);
+    bool handOver(MailObject &mail, const QList<int> &indexes, const QStringList &lines, int batch);
 
     SendRun &m_owner;
     SendRunHost &m_host;
@@ -154,6 +234,19 @@ private:
     bool m_connectFailed = false;
     QString m_error;
     LineCounts m_counts;
+    RunJournal m_journal;
+    bool m_journalTrouble = false;
+    // The lines recorded as planned and not yet settled: their text, and the journal's size
+    // once their record was in.
+    QHash<int, std::pair<QString, qint64>> m_planned;
+    int m_plannedTo = 0; // the lines below this index have been planned (or left out)
+    // How far ahead: far enough that a line's record is flushed before its turn, which a
+    // faster run needs more lines for. After the machine went down, up to twice this many
+    // lines that were planned count as possibly delivered.
+    static constexpr int MinPlanAhead = 16;
+    static constexpr int MaxPlanAhead = 512;
+    int m_planAhead = MinPlanAhead;
+    int m_batches = 0; // BCC batches numbered so far
 
     // Why the SMTP route stops before its end, other than an error.
     enum class Stop {
@@ -168,6 +261,7 @@ private:
     {
         QList<int> indexes; // the lines whose addresses the server accepted, in order
         QStringList lines;
+        int number = 0; // in the journal, from 1; given with the batch's first address
         int counter = 0; // addresses given, refused ones included
         int attempts = 0; // the transaction's retries so far
         bool open = false; // MAIL FROM and the accepted addresses went over this session
@@ -183,7 +277,19 @@ SendRunResult SendRun::Run::execute()
     const QString folder
         = m_owner.m_logFolderSet ? m_owner.m_logFolder : settings::HomeFolder::logFolder();
     const QDateTime now = m_owner.m_clock ? m_owner.m_clock() : QDateTime::currentDateTime();
-    m_owner.m_log.start(folder.isEmpty() ? QString() : SendLog::pathFor(folder, now));
+    // A run that sends nothing writes no file. Any other takes a log and a journal name that
+    // no other run holds, so it never replaces an earlier run's log.
+    RunFiles files;
+    QString journalError;
+    if (!folder.isEmpty() && m_settings.route >= 0) {
+        files = ReserveRunFiles(folder, now, &journalError);
+        if (!journalError.isEmpty())
+            files.journal.clear();
+        else if (!m_settings.journal || !m_settings.testAddress.isEmpty())
+            QFile::remove(files.journal); // the reservation alone; this run keeps none
+    }
+    m_owner.m_log.start(files.log);
+    m_owner.m_journalPath.clear();
     m_batchSize = SendRun::batchSizeFromText(m_settings.batchSizeText);
     m_host.showProgressWindow();
     m_host.clearCancelRequested();
@@ -196,9 +302,21 @@ SendRunResult SendRun::Run::execute()
     if (m_settings.htmlBody && m_settings.route == 0)
         m_textTemplate = std::make_shared<compose::PlainTextTemplate>(m_template);
     m_host.setBusyCursor(true);
+    if (!journalError.isEmpty())
+        m_host.statusLine(QStringLiteral("Journal: ") + journalError);
+    else if (!files.journal.isEmpty() && m_settings.journal && m_settings.testAddress.isEmpty())
+        startJournal(files.journal);
 
     SendRunResult result;
     result.lines = m_lastLine + 1;
+    for (int i = 0; i <= m_lastLine; ++i)
+        result.passedOver += passedOver(i) ? 1 : 0;
+    result.lines -= result.passedOver;
+    if (!m_settings.testAddress.isEmpty()) {
+        result.lines = 1;
+        if (m_settings.route >= 0)
+            log(Text::TestSend.arg(m_settings.testAddress).arg(m_settings.testLine + 1));
+    }
     bool finished = false;
     if (m_settings.route == 0) {
         finished = smtpRoute();
@@ -219,9 +337,63 @@ SendRunResult SendRun::Run::execute()
     m_host.setProgressMaximum(0);
     m_host.closeProgressWindow();
     m_owner.m_log.finish();
+    m_journal.finish();
     if (result.status == SendRunResult::Status::Error)
         m_host.showGeneralError(m_error);
     return result;
+}
+
+// The header, then the records of the lines an earlier run settled, all made durable before
+// the first message goes: a resumed run that is killed must still not send them again.
+void SendRun::Run::startJournal(const QString &path)
+{
+    JournalHeader header = RunJournalHeader(m_settings, m_host);
+    header.log = QFileInfo(m_owner.m_log.path()).fileName();
+    header.boot = CurrentBootId();
+    if (m_journal.start(path, header)) {
+        for (const JournalRecord &record : m_settings.rerun.carried)
+            m_journal.record(record);
+        m_journal.sync();
+        m_owner.m_journalPath = path;
+    }
+    noteJournalTrouble();
+}
+
+// Whether the run's mode skips the line (then it is never planned).
+bool SendRun::Run::modeSkips(const QString &line) const
+{
+    if (compose::IsBlankLine(line))
+        return true;
+    if (m_settings.route > 0 && !m_settings.sendAsBcc)
+        return line.startsWith(QLatin1Char('*'));
+    return m_settings.sendAsBcc && isStarLine(line);
+}
+
+// Records the lines the run will send next as planned, from the list as it was at the start,
+// and has them flushed in the background: by the time a line's end of data goes, its record
+// is long durable, and the "." does not wait for the disk.
+void SendRun::Run::planAhead(int index)
+{
+    if (!m_journal.isOpen() || m_settings.addressLines.isEmpty()
+        || index + m_planAhead < m_plannedTo)
+        return;
+    const int end
+        = std::min({index + 2 * m_planAhead, m_lastLine + 1, int(m_settings.addressLines.size())});
+    QList<int> chunk;
+    m_journal.beginGroup();
+    for (int j = std::max(m_plannedTo, index); j < end; ++j) {
+        const QString &line = m_settings.addressLines.at(j);
+        if (passedOver(j) || modeSkips(line))
+            continue;
+        m_journal.record(j + 1, line, JournalState::Planned);
+        chunk.append(j);
+    }
+    m_journal.endGroup();
+    for (const int j : std::as_const(chunk))
+        m_planned.insert(j, {m_settings.addressLines.at(j), m_journal.written()});
+    m_plannedTo = std::max(m_plannedTo, end);
+    m_journal.syncInBackground();
+    noteJournalTrouble();
 }
 
 std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &toText)
@@ -287,7 +459,9 @@ bool SendRun::Run::smtpRoute()
         return false;
     }
 
-    const bool ok = m_settings.sendAsBcc ? smtpBcc() : smtpSingle();
+    const bool ok = !m_settings.testAddress.isEmpty() ? smtpTest()
+        : m_settings.sendAsBcc                        ? smtpBcc()
+                                                      : smtpSingle();
     if (m_stop == Stop::GaveUp)
         showConnectFailed();
     else if (ok)
@@ -333,8 +507,10 @@ bool SendRun::Run::recover(int *attempts)
 // The end-of-data "." of a message: the one point past which the message may have been
 // delivered whatever becomes of the connection. A transaction is tried again only when it
 // failed before this point, or when the server answered the "." with 421.
-bool SendRun::Run::endOfData(QString *error)
+bool SendRun::Run::endOfData(
+    const QList<int> &indexes, const QStringList &lines, int batch, QString *error)
 {
+    trying(indexes, lines, batch);
     return smtp().sendEndOfData(error);
 }
 
@@ -360,15 +536,18 @@ bool SendRun::Run::smtpSingle()
     log(Text::SmtpSingle);
     for (int i = 0; i <= m_lastLine; ++i) {
         showTurn(i);
+        if (passedOver(i))
+            continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (compose::IsBlankLine(line)) {
-            report(i, LineOutcome::Skipped);
+            report(i, line, LineOutcome::Skipped);
             continue;
         }
         const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
         if (lineUtf8 && m_smtp->isOpen() && !smtp().offersSmtpUtf8()) {
             log(kBang + line + Text::AddressRefused); // nothing went to the server for it
-            report(i, LineOutcome::Refused);
+            report(i, line, LineOutcome::Refused);
             continue;
         }
         std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
@@ -382,7 +561,10 @@ bool SendRun::Run::smtpSingle()
         message->setSmtpUtf8(smtpUtf8);
         const QList<QByteArray> &lines = message->encode();
         bool poll = true;
-        report(i, sendSingle(line, lines, message->size(), smtpUtf8, &poll));
+        QString reply;
+        const LineOutcome outcome
+            = sendSingle(i, line, lines, message->size(), smtpUtf8, &poll, &reply);
+        report(i, line, outcome, 0, reply);
         if (m_stop == Stop::GaveUp)
             return false;
         if (m_stop == Stop::Cancelled) {
@@ -404,14 +586,15 @@ bool SendRun::Run::smtpSingle()
 
 // One line's transaction. One that lost its connection before the "." went is tried again
 // on a new connection, at most MaxRetries times; then the line fails and the run goes on.
-LineOutcome SendRun::Run::sendSingle(
-    const QString &line, const QList<QByteArray> &lines, qint64 size, bool smtpUtf8, bool *poll)
+LineOutcome SendRun::Run::sendSingle(int index, const QString &line, const QList<QByteArray> &lines,
+    qint64 size, bool smtpUtf8, bool *poll, QString *reply)
 {
     const QString sender = m_host.sender();
     int attempts = 0;
     for (;;) {
         if (!m_smtp->isOpen() && !recover(&attempts)) {
             log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
+            *reply = m_smtp->error();
             return LineOutcome::Failed;
         }
         if (!mailFrom(sender, size, smtpUtf8)) {
@@ -419,12 +602,14 @@ LineOutcome SendRun::Run::sendSingle(
                 continue;
             // The connection stays open; the next line tries again.
             log(kBang + sender + Text::FromRefused);
+            *reply = smtpReply();
             return LineOutcome::Refused;
         }
         if (!rcptTo(line, smtpUtf8)) {
             if (m_smtp->lost())
                 continue;
             log(kBang + line + Text::AddressRefused);
+            *reply = smtpReply();
             m_smtp->reopen();
             *poll = false;
             return LineOutcome::Refused;
@@ -434,15 +619,17 @@ LineOutcome SendRun::Run::sendSingle(
         bool ok = smtp().sendDataLines(lines, &error);
         if (ok) {
             afterEnd = true;
-            ok = endOfData(&error);
+            ok = endOfData({index}, {line}, 0, &error);
         }
         if (ok) {
             log(line);
+            *reply = smtpReply();
             return LineOutcome::Sent;
         }
         if (!error.isEmpty()) {
             log(kBang + line + QStringLiteral("  ") + Text::SendError + error);
             showSendError(error);
+            *reply = error;
             return LineOutcome::Failed;
         }
         if (m_smtp->lost()) {
@@ -450,13 +637,36 @@ LineOutcome SendRun::Run::sendSingle(
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(kBang + line + Text::Uncertain);
+            *reply = m_smtp->error();
             return LineOutcome::Uncertain;
         }
         log(kBang + line + Text::DataRefused);
+        *reply = smtpReply();
         m_smtp->reopen();
         *poll = false;
         return LineOutcome::Refused;
     }
+}
+
+// A test send: the one message line testLine would get, to the test address only.
+bool SendRun::Run::smtpTest()
+{
+    const int index = m_settings.testLine;
+    const QString address = m_settings.testAddress;
+    const QString line = m_host.addressLine(index);
+    // In BCC mode every recipient gets the message built for no one in particular.
+    std::unique_ptr<compose::MimeMessage> message
+        = buildMessage(m_settings.sendAsBcc ? QString() : line);
+    if (!message)
+        return false;
+    message->setTo({address});
+    bool poll = true;
+    QString reply;
+    const LineOutcome outcome
+        = sendSingle(index, address, message->encode(), message->size(), false, &poll, &reply);
+    m_counts.add(outcome);
+    m_host.lineOutcome(index, outcome);
+    return m_stop != Stop::GaveUp;
 }
 
 // C. SMTP, BCC batches: one message for the whole run, one transaction per batch.
@@ -477,9 +687,12 @@ bool SendRun::Run::smtpBcc()
 
     for (int i = 0; i <= m_lastLine; ++i) {
         showTurn(i);
+        if (passedOver(i))
+            continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (compose::IsBlankLine(line)) {
-            report(i, LineOutcome::Skipped);
+            report(i, line, LineOutcome::Skipped);
             continue;
         }
         // Batches go lazily: a full batch is sent when the next address arrives.
@@ -495,7 +708,7 @@ bool SendRun::Run::smtpBcc()
             startBatch();
         }
         if (isStarLine(line)) {
-            report(i, LineOutcome::Skipped);
+            report(i, line, LineOutcome::Skipped);
         } else {
             ++m_batch.counter; // a refused address still counts toward the batch
             addRecipient(i, line);
@@ -553,7 +766,8 @@ bool SendRun::Run::giveSender()
         }
         // Accepted on the lost connection, refused on this one: it is not sent.
         log(kBang + m_batch.lines.at(k) + Text::AddressRefused);
-        report(m_batch.indexes.at(k), LineOutcome::Refused);
+        report(m_batch.indexes.at(k), m_batch.lines.at(k), LineOutcome::Refused, m_batch.number,
+            smtpReply());
         m_batch.indexes.removeAt(k);
         m_batch.lines.removeAt(k);
     }
@@ -574,10 +788,12 @@ bool SendRun::Run::ensureTransaction()
 
 void SendRun::Run::addRecipient(int index, const QString &line)
 {
+    if (m_batch.number == 0)
+        m_batch.number = ++m_batches;
     for (;;) {
         if (!ensureTransaction()) {
             log(kBang + line + QStringLiteral("  ") + Text::SendError + m_smtp->error());
-            report(index, LineOutcome::Failed);
+            report(index, line, LineOutcome::Failed, m_batch.number, m_smtp->error());
             failBatch();
             return;
         }
@@ -589,7 +805,7 @@ void SendRun::Run::addRecipient(int index, const QString &line)
         }
         if (!m_smtp->lost()) {
             log(kBang + line + Text::AddressRefused);
-            report(index, LineOutcome::Refused);
+            report(index, line, LineOutcome::Refused, m_batch.number, smtpReply());
             return;
         }
         m_batch.open = false;
@@ -606,7 +822,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
             log(Text::BatchRefused);
             if (m_smtp->isOpen() && m_batch.open)
                 m_smtp->reopen();
-            finishBatch(LineOutcome::Refused);
+            finishBatch(LineOutcome::Refused, QString());
             return;
         }
         if (!ensureTransaction()) {
@@ -620,17 +836,17 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         bool ok = smtp().sendDataLines(lines, &error);
         if (ok) {
             afterEnd = true;
-            ok = endOfData(&error);
+            ok = endOfData(m_batch.indexes, m_batch.lines, m_batch.number, &error);
         }
         if (ok) {
             log(Text::BatchSent);
-            finishBatch(LineOutcome::Sent);
+            finishBatch(LineOutcome::Sent, smtpReply());
             return;
         }
         if (!error.isEmpty()) {
             log(kBang + Text::SendError + error);
             showSendError(error);
-            finishBatch(LineOutcome::Failed);
+            finishBatch(LineOutcome::Failed, error);
             m_smtp->reopen();
             return;
         }
@@ -640,15 +856,16 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(Text::BatchUncertain);
-            finishBatch(LineOutcome::Uncertain);
+            finishBatch(LineOutcome::Uncertain, m_smtp->error());
             return;
         }
         log(Text::BatchRefused);
+        const QString reply = smtpReply();
         // A refused DATA command leaves the transaction open on the server, and the next
         // MAIL FROM would be refused; a new connection ends it.
         if (!afterEnd)
             m_smtp->reopen();
-        finishBatch(LineOutcome::Refused);
+        finishBatch(LineOutcome::Refused, reply);
         return;
     }
 }
@@ -658,14 +875,19 @@ void SendRun::Run::failBatch()
 {
     if (!m_batch.indexes.isEmpty())
         log(kBang + Text::SendError + m_smtp->error());
-    finishBatch(LineOutcome::Failed);
+    finishBatch(LineOutcome::Failed, m_smtp->error());
 }
 
-// Every address the batch holds gets `outcome`, and the next batch starts empty.
-void SendRun::Run::finishBatch(LineOutcome outcome)
+// Every address the batch holds gets `outcome`, and the next batch starts empty. The journal
+// is flushed at each batch boundary, in the background: the outcomes need not wait for it.
+void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply)
 {
-    for (const int index : std::as_const(m_batch.indexes))
-        report(index, outcome);
+    m_journal.beginGroup();
+    for (qsizetype k = 0; k < m_batch.indexes.size(); ++k)
+        report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply);
+    m_journal.endGroup();
+    if (!m_batch.indexes.isEmpty())
+        m_journal.syncInBackground();
     m_batch = Batch();
 }
 
@@ -686,14 +908,19 @@ bool SendRun::Run::mailRoute()
     mail->setPictures(m_settings.pictures, m_contentIdDomain);
     mail->setAttachments(m_settings.files);
 
-    if (!(m_settings.sendAsBcc ? mailBcc(*mail) : mailSingle(*mail)))
+    const bool ok = !m_settings.testAddress.isEmpty() ? mailTest(*mail)
+        : m_settings.sendAsBcc                        ? mailBcc(*mail)
+                                                      : mailSingle(*mail);
+    if (!ok)
         return false;
     log(Text::RouteEnd);
     return true;
 }
 
-bool SendRun::Run::handOver(MailObject &mail)
+bool SendRun::Run::handOver(
+    MailObject &mail, const QList<int> &indexes, const QStringList &lines, int batch)
 {
+    trying(indexes, lines, batch);
     QString error;
     // A quiet failure (the user cancelled in the mail program) is logged like a success.
     if (!mail.send(&error) && !error.isEmpty())
@@ -709,13 +936,21 @@ bool SendRun::Run::mailBcc(MailObject &mail)
     mail.setBody(compose::ApplyMacros(
         m_template, QString(), m_host.sender(), m_host.subject(), m_settings.htmlBody));
     mail.clearRecipients();
-    QList<int> batch; // the lines of the batch; the hand-over decides their outcome
+    // The lines of the batch; the hand-over decides their outcome.
+    QList<int> batch;
+    QStringList batchLines;
     const auto handOverBatch = [&] {
         m_host.setProgressPosition(m_progressMaximum);
-        const bool ok = handOver(mail);
-        for (const int index : std::as_const(batch))
-            report(index, ok ? LineOutcome::Sent : LineOutcome::Failed);
+        const int number = ++m_batches;
+        const bool ok = handOver(mail, batch, batchLines, number);
+        m_journal.beginGroup();
+        for (qsizetype k = 0; k < batch.size(); ++k)
+            report(batch.at(k), batchLines.at(k), ok ? LineOutcome::Sent : LineOutcome::Failed,
+                number, ok ? QString() : m_error);
+        m_journal.endGroup();
+        m_journal.syncInBackground();
         batch.clear();
+        batchLines.clear();
         if (!ok)
             return false;
         log(Text::MailBatchSent);
@@ -732,19 +967,23 @@ bool SendRun::Run::mailBcc(MailObject &mail)
                 return false;
             mail.clearRecipients();
         }
+        if (passedOver(i))
+            continue;
+        planAhead(i);
         const QString line = m_host.addressLine(i);
         if (!compose::IsBlankLine(line) && !isStarLine(line)) {
             if (compose::MailProgramTakes(line)) {
                 mail.addRecipient(line, RecipientKind::Bcc);
                 batch.append(i);
+                batchLines.append(line);
                 log(line);
             } else {
                 log(kBang + line + Text::AddressRefused);
-                report(i, LineOutcome::Refused);
+                report(i, line, LineOutcome::Refused);
             }
             m_host.moveCaretToLine(i);
         } else {
-            report(i, LineOutcome::Skipped);
+            report(i, line, LineOutcome::Skipped);
         }
         m_host.processEvents();
     }
@@ -757,6 +996,9 @@ bool SendRun::Run::mailSingle(MailObject &mail)
     log(Text::MailSingle);
     setProgressMaximum(m_host.lineCount() - 1);
     for (int i = 0; i <= m_lastLine; ++i) {
+        if (passedOver(i))
+            continue;
+        planAhead(i);
         m_host.processEvents();
         if (m_host.cancelRequested()) {
             log(Text::MailCancelled);
@@ -765,12 +1007,12 @@ bool SendRun::Run::mailSingle(MailObject &mail)
         const QString line = m_host.addressLine(i);
         // Here a line whose very first character is "*" is skipped, not only "*" itself.
         if (compose::IsBlankLine(line) || line.startsWith(QLatin1Char('*'))) {
-            report(i, LineOutcome::Skipped);
+            report(i, line, LineOutcome::Skipped);
             continue;
         }
         if (!compose::MailProgramTakes(line)) {
             log(kBang + line + Text::AddressRefused);
-            report(i, LineOutcome::Refused);
+            report(i, line, LineOutcome::Refused);
             continue;
         }
         m_host.setProgressPosition(i);
@@ -779,16 +1021,34 @@ bool SendRun::Run::mailSingle(MailObject &mail)
         m_host.moveCaretToLine(i);
         mail.clearRecipients();
         mail.addRecipient(line, RecipientKind::To);
-        if (!handOver(mail)) {
-            report(i, LineOutcome::Failed);
+        if (!handOver(mail, {i}, {line}, 0)) {
+            report(i, line, LineOutcome::Failed, 0, m_error);
             return false;
         }
         log(line);
-        report(i, LineOutcome::Sent);
+        report(i, line, LineOutcome::Sent);
         m_host.repaintMainWindow();
         m_host.processEvents();
     }
     return true;
+}
+
+// A test send through the mail program: one message, To the test address only.
+bool SendRun::Run::mailTest(MailObject &mail)
+{
+    const int index = m_settings.testLine;
+    const QString line = m_host.addressLine(index);
+    mail.setBody(compose::ApplyMacros(m_template, m_settings.sendAsBcc ? QString() : line,
+        m_host.sender(), m_host.subject(), m_settings.htmlBody));
+    mail.clearRecipients();
+    mail.addRecipient(m_settings.testAddress, RecipientKind::To);
+    const bool ok = handOver(mail, {}, {}, 0);
+    const LineOutcome outcome = ok ? LineOutcome::Sent : LineOutcome::Failed;
+    m_counts.add(outcome);
+    m_host.lineOutcome(index, outcome);
+    if (ok)
+        log(m_settings.testAddress);
+    return ok;
 }
 
 SendRun::SendRun(SendRunHost *host)
@@ -832,6 +1092,28 @@ SendRunResult SendRun::run(const SendRunSettings &settings)
     }
     s_running = false;
     return result;
+}
+
+JournalHeader RunJournalHeader(const SendRunSettings &settings, const SendRunHost &host)
+{
+    JournalHeader header;
+    header.project = settings.projectPath;
+    MessageFields message;
+    message.sender = host.sender();
+    message.subject = host.subject();
+    message.body = settings.body;
+    message.html = settings.htmlBody;
+    message.pictures = settings.pictures;
+    message.files = settings.files;
+    header.messageHash = MessageHash(message);
+    header.route = settings.routeName;
+    if (header.route.isEmpty() && settings.route == 0)
+        header.route = QStringLiteral("SMTP");
+    header.bcc = settings.sendAsBcc;
+    header.profile = settings.route == 0 ? host.profileName() : QString();
+    header.batchSize = SendRun::batchSizeFromText(settings.batchSizeText);
+    header.resumes = settings.resumes;
+    return header;
 }
 
 int SendRun::batchSizeFromText(const QString &text)

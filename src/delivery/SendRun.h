@@ -1,6 +1,8 @@
 #pragma once
 
 #include "delivery/LineOutcome.h"
+#include "delivery/RerunPlan.h"
+#include "delivery/RunJournal.h"
 #include "delivery/SendLog.h"
 #include "settings/SmtpProfile.h"
 
@@ -28,6 +30,30 @@ struct SendRunSettings
     bool htmlBody = false;
     QStringList pictures; // the pictures of an HTML body
     QStringList files; // the file attachments
+
+    // For the run journal's header: the route's text ("SMTP" or the mail program's name) and
+    // the project file's absolute path ("" for an untitled project).
+    QString routeName;
+    QString projectPath;
+    // Whether the run writes a journal beside its log file; it never does without one.
+    bool journal = true;
+    // The address list as the run starts, when known (see RunJournal): the journal then
+    // records a little ahead which lines the run will send, so that no message waits for a
+    // disk flush of its own. A line that reads otherwise when its turn comes is flushed for
+    // itself. Empty: every message waits for its own flush.
+    QStringList addressLines;
+
+    // A run that continues an earlier one (see PrepareRerun): the lines whose `sends` entry
+    // is false are passed over without a message, a log line or an outcome, and the records
+    // carried over go into the journal right after its header. Empty: every line is sent.
+    RerunPlan rerun;
+    QString resumes; // the journal continued, for the header
+
+    // A test send: exactly one message, to this address only (envelope and To), built as
+    // for the address line at testLine (from 0), with its macros. No journal is written,
+    // and the log's first line says it was a test.
+    QString testAddress;
+    int testLine = 0;
 };
 
 struct SendRunResult
@@ -42,6 +68,7 @@ struct SendRunResult
     Status status = Status::NoRoute;
     QString error;
     int lines = 0; // the address lines the run was to go through
+    int passedOver = 0; // the lines an earlier run had settled (SendRunSettings::rerun)
     LineCounts counts; // the outcomes of the lines it reached
 
     // The run reached its end and every line has an outcome (a cancel may still have come
@@ -84,6 +111,8 @@ public:
 
     static bool isRunning();
     const SendLog &log() const { return m_log; }
+    // The journal of the last run, "" when it wrote none.
+    const QString &journalPath() const { return m_journalPath; }
 
     // The batch size the text gives: a whole number, else 50; at least 1.
     static int batchSizeFromText(const QString &text);
@@ -100,6 +129,10 @@ private:
     bool m_logFolderSet = false;
     QList<int> m_reconnectDelays {1000, 5000, 15000};
     SendLog m_log;
+    QString m_journalPath;
 };
+
+// The journal header of a run with these settings, as read from the host at its start.
+JournalHeader RunJournalHeader(const SendRunSettings &settings, const SendRunHost &host);
 
 } // namespace kolporta::delivery

@@ -615,6 +615,12 @@ bool SmtpClient::sendEndOfData(QString *error)
     return writeBytes(".\r\n") && readReply(true) && m_replyCode == 250;
 }
 
+QString SmtpClient::lastReplyText() const
+{
+    // A journal record holds it; a server's reply is seldom longer, and need not be whole.
+    return QString::fromUtf8(m_reply.join('\n').left(1000));
+}
+
 void SmtpClient::close()
 {
     if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState) {

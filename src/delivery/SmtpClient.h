@@ -64,6 +64,7 @@ public:
     bool sendMessageLines(const QList<QByteArray> &lines, QString *error) override;
     void close() override;
     int lastReplyCode() const override { return m_replyCode; }
+    QString lastReplyText() const override;
     bool isOpen() const override;
     QString lastError() const override { return m_error; }
     bool loginFailed() const override { return m_loginFailed; }

@@ -68,6 +68,8 @@ public:
     virtual void close() = 0;
 
     virtual int lastReplyCode() const = 0;
+    // The last reply as the server worded it, for the run journal; "" when there was none.
+    virtual QString lastReplyText() const { return {}; }
     // Whether commands can go over the session: it opened and has not been lost since.
     virtual bool isOpen() const { return true; }
     // Why the last operation failed when it was no plain refusal: the lost connection or the

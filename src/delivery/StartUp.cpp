@@ -39,6 +39,8 @@ SendRunSettings RunSettingsOf(const project::Project &p, const project::ProjectL
     settings.htmlBody = p.htmlBody;
     settings.pictures = p.attachments;
     settings.files = p.files;
+    settings.routeName = p.mailer;
+    settings.addressLines = p.addressList;
     return settings;
 }
 

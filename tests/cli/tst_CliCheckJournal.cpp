@@ -136,7 +136,7 @@ void TestCliCheckJournal::check()
     }
     const QString password = server == QLatin1String("bad password") ? QStringLiteral("spatne")
                                                                      : QStringLiteral("tajne");
-    writeSmtpIni(home, QStringLiteral("127.0.0.1"), endpoint.section(QLatin1Char(':'), 1),
+    writeSmtpIni(home, QStringLiteral("127.0.0.1"), endpoint.section(QLatin1Char(':'), 1), 5,
         QStringLiteral("User=jana\r\nPassw=%1\r\n").arg(password));
 
     project::Project p = cliProject({QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz")},

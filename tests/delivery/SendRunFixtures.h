@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/RunJournal.h"
 #include "delivery/SendRunHost.h"
 #include "delivery/SmtpSession.h"
 
@@ -115,6 +116,30 @@ public:
         return text;
     }
 };
+
+// A run's journal after its header, as "2K 1t/1 1S/1": each record's line, its state (t
+// trying, S sent, R refused, F failed, U uncertain, K skipped) and its batch, planned records
+// left out; "!" and why, when it cannot be read or has no end record.
+inline QString journalText(const QString &path)
+{
+    delivery::Journal journal;
+    QString error;
+    if (!delivery::ReadJournal(path, &journal, &error))
+        return QLatin1Char('!') + error;
+    if (!journal.complete)
+        return QStringLiteral("!no end record");
+    QStringList out;
+    for (const delivery::JournalRecord &r : std::as_const(journal.records)) {
+        if (r.state == delivery::JournalState::Planned)
+            continue;
+        static const char codes[] = "tSRFUK";
+        QString text = QString::number(r.line) + QLatin1Char(codes[int(r.state)]);
+        if (r.batch > 0)
+            text += QLatin1Char('/') + QString::number(r.batch);
+        out.append(text);
+    }
+    return out.join(QLatin1Char(' '));
+}
 
 // An SMTP session that answers as scripted and writes down every operation, for the
 // faults a real server cannot be made to show on cue (an error raised inside DATA).

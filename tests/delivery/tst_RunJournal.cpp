@@ -134,6 +134,22 @@ void TestRunJournal::readFile_data()
         << QStringLiteral("!line 2: unknown state \"delivered\"") << false;
     QTest::newRow("no line number") << kHead + QByteArray(a1).replace("\"line\":1", "\"line\":0")
                                     << QStringLiteral("!line 2: no line number") << false;
+
+    // Lines planned ahead count only when the machine may have lost what followed them.
+    const QByteArray planned = "{\"line\":1,\"text\":\"a@x.cz\",\"state\":\"planned\"}\n"
+                               "{\"line\":2,\"text\":\"b@x.cz\",\"state\":\"planned\"}\n"
+                               "{\"line\":3,\"text\":\"c@x.cz\",\"state\":\"planned\"}\n";
+    const auto booted = [&](const char *boot) {
+        return QByteArray(kHead).replace("}\n", ",\"boot\":\"" + QByteArray(boot) + "\"}\n")
+            + planned + a1 + a2 + b1;
+    };
+    QTest::newRow("killed: planned lines were not tried")
+        << booted("THIS BOOT") << QStringLiteral("1:sent 2:trying") << false;
+    QTest::newRow("the machine went down: planned lines may have gone")
+        << booted("another boot") << QStringLiteral("1:sent 2:trying 3:trying") << false;
+    QTest::newRow("ended, then the machine restarted: planned lines were not tried")
+        << booted("another boot") + "{\"end\":true}\n"
+        << QStringLiteral("1:sent 2:trying") << false;
 }
 
 void TestRunJournal::readFile()
@@ -142,7 +158,7 @@ void TestRunJournal::readFile()
     QFETCH(QString, states);
     QFETCH(bool, torn);
     const QString path = test::homePath() + QStringLiteral("/read.journal");
-    test::writeBytes(path, bytes);
+    test::writeBytes(path, QByteArray(bytes).replace("THIS BOOT", CurrentBootId().toLatin1()));
     Journal journal;
     QString error;
     const bool ok = ReadJournal(path, &journal, &error);

@@ -23,11 +23,6 @@ const QString kFrom = QStringLiteral("Odesilatel <from@example.cz>");
 const QString kFromAddr = QStringLiteral("from@example.cz");
 const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
 
-QString logPath()
-{
-    return settings::HomeFolder::logFolder() + QStringLiteral("/Kolporta 2026-03-04 05-06-07.txt");
-}
-
 QByteArray crlf(const QStringList &lines)
 {
     QByteArray out;
@@ -53,6 +48,8 @@ struct Outcome
 {
     SendRunResult result;
     QStringList transcript;
+    QString logPath;
+    QString journalPath;
 };
 
 Outcome runSmtp(
@@ -65,6 +62,8 @@ Outcome runSmtp(
         return std::make_unique<ScriptedSession>(script, &out.transcript);
     });
     out.result = run.run(settings);
+    out.logPath = run.log().path();
+    out.journalPath = run.journalPath();
     return out;
 }
 
@@ -102,7 +101,7 @@ private slots:
     void unreadableAttachment();
     void listEditedDuringRun();
     void noRouteWritesNoFile();
-    void sameSecondReplacesLog();
+    void sameSecondKeepsBothRuns();
     void secondRunIsRefused();
     void pacing_data();
     void pacing();
@@ -147,6 +146,7 @@ static void smtpColumns()
     QTest::addColumn<QStringList>("transcript");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<QString>("outcomes"); // see RecordingHost::outcomeText
+    QTest::addColumn<QString>("journal"); // see journalText
 }
 
 void TestSendRun::smtpBcc_data()
@@ -167,7 +167,8 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SKKSS");
+        << QStringList() << QStringLiteral("SKKSS")
+        << QStringLiteral("2K 3K 1t/1 4t/1 1S/1 4S/1 5t/2 5S/2");
     QTest::newRow("exact multiple: second batch goes after the loop")
         << QStringList {a, b, c, d} << QStringLiteral("2") << QStringList() << QString()
         << QStringList() << -1 << QStringList {head2, a, b, sent, c, d, sent, end}
@@ -175,20 +176,21 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("RCPT d@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SSSS");
+        << QStringList() << QStringLiteral("SSSS")
+        << QStringLiteral("1t/1 2t/1 1S/1 2S/1 3t/2 4t/2 3S/2 4S/2");
     QTest::newRow("text batch size gives 50; blank-only lines and star send nothing more")
         << QStringList {QStringLiteral(" \t"), QStringLiteral("*"), a} << QStringLiteral("7 ")
         << QStringList() << QString() << QStringList() << -1 << QStringList {head50, a, sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("KKS");
+        << QStringList() << QStringLiteral("KKS") << QStringLiteral("1K 2K 3t/1 3S/1");
     QTest::newRow("a starred line with an address is sent to in BCC mode")
         << QStringList {QStringLiteral("*Jan <j@x.cz>")} << QStringLiteral("50") << QStringList()
         << QString() << QStringList() << -1
         << QStringList {head50, QStringLiteral("*Jan <j@x.cz>"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT j@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("S");
+        << QStringList() << QStringLiteral("S") << QStringLiteral("1t/1 1S/1");
     QTest::newRow("refused address still counts toward the batch")
         << QStringList {a, b, c} << QStringLiteral("2") << QStringList {b} << QString()
         << QStringList() << -1
@@ -197,7 +199,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), mail,
                QStringLiteral("RCPT c@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SRS");
+        << QStringList() << QStringLiteral("SRS") << QStringLiteral("2R/1 1t/1 1S/1 3t/2 3S/2");
     QTest::newRow("refused sender is logged and the run goes on")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QStringLiteral("1")
         << QStringList() << -1
@@ -207,7 +209,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SS");
+        << QStringList() << QStringLiteral("SS") << QStringLiteral("1t/1 1S/1 2t/2 2S/2");
     QTest::newRow("data refused: logged, no reopen")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
         << QStringList {QStringLiteral("refuse")} << -1
@@ -216,7 +218,7 @@ void TestSendRun::smtpBcc_data()
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), mail, QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"),
                QStringLiteral("close")}
-        << QStringList() << QStringLiteral("RS");
+        << QStringList() << QStringLiteral("RS") << QStringLiteral("1t/1 1R/1 2t/2 2S/2");
     QTest::newRow("error raised in data: logged, box, reopen, next batch goes")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString()
         << QStringList {QStringLiteral("error:Spojení ztraceno")} << -1
@@ -227,7 +229,7 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
         << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Spojení ztraceno\r"
                                        "Odesílání dalších zpráv bude pokračovat")}
-        << QStringLiteral("FS");
+        << QStringLiteral("FS") << QStringLiteral("1t/1 1F/1 2t/2 2S/2");
     QTest::newRow("cancel still sends the batch collected so far")
         << QStringList {a, b, c, d} << QStringLiteral("50") << QStringList() << QString()
         << QStringList() << 1
@@ -235,7 +237,7 @@ void TestSendRun::smtpBcc_data()
                end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SS--");
+        << QStringList() << QStringLiteral("SS--") << QStringLiteral("1t/1 2t/1 1S/1 2S/1");
     QTest::newRow("cancel pressed on a blank line is seen after the next address")
         << QStringList {a, QString(), b, c} << QStringLiteral("50") << QStringList() << QString()
         << QStringList() << 1
@@ -243,14 +245,14 @@ void TestSendRun::smtpBcc_data()
                end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("RCPT b@x.cz"), QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SKS-");
+        << QStringList() << QStringLiteral("SKS-") << QStringLiteral("2K 1t/1 3t/1 1S/1 3S/1");
     QTest::newRow("cancel on a star line is polled there")
         << QStringList {a, QStringLiteral("*"), b} << QStringLiteral("50") << QStringList()
         << QString() << QStringList() << 1
         << QStringList {head50, a, QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("SK-");
+        << QStringList() << QStringLiteral("SK-") << QStringLiteral("2K 1t/1 1S/1");
     QTest::newRow("cancel on the first line of a new batch: full batch sent, no empty one")
         << QStringList {a, b} << QStringLiteral("1") << QStringList() << QString() << QStringList()
         << 0
@@ -258,7 +260,7 @@ void TestSendRun::smtpBcc_data()
                QStringLiteral("!!! odesilani preruseno uzivatelem"), sent, end}
         << QStringList {QStringLiteral("open"), mail, QStringLiteral("RCPT a@x.cz"),
                QStringLiteral("DATA"), QStringLiteral("close")}
-        << QStringList() << QStringLiteral("S-");
+        << QStringList() << QStringLiteral("S-") << QStringLiteral("1t/1 1S/1");
 }
 
 static void runSmtpRow(bool bcc)
@@ -273,6 +275,7 @@ static void runSmtpRow(bool bcc)
     QFETCH(QStringList, transcript);
     QFETCH(QStringList, boxes);
     QFETCH(QString, outcomes);
+    QFETCH(QString, journal);
 
     RecordingHost host;
     host.lines = lines;
@@ -296,7 +299,8 @@ static void runSmtpRow(bool bcc)
     QCOMPARE(out.result.counts.total(), host.outcomeReports);
     QCOMPARE(out.result.status, SendRunResult::Status::Finished);
     QVERIFY(host.generalErrors.isEmpty());
-    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    QCOMPARE(test::readBytes(out.logPath), crlf(log));
+    QCOMPARE(test::journalText(out.journalPath), journal);
     verifyEnded(host);
 }
 
@@ -322,28 +326,29 @@ void TestSendRun::smtpSingle_data()
         << QStringList {a, QStringLiteral("   "), b, c} << QStringLiteral("2") << QStringList()
         << QString() << QStringList() << -1 << QStringList {head, a, b, c, end}
         << QStringList {open, mail, ra, data, mail, rb, data, mail, rc, data, close}
-        << QStringList() << QStringLiteral("SKSS");
+        << QStringList() << QStringLiteral("SKSS") << QStringLiteral("1t 1S 2K 3t 3S 4t 4S");
     QTest::newRow("refused address: logged, reopened, next line")
         << QStringList {a, b} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
         << QStringList() << -1
         << QStringList {head,
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, end}
         << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList()
-        << QStringLiteral("RS");
+        << QStringLiteral("RS") << QStringLiteral("1R 2t 2S");
     QTest::newRow("refused data: logged, reopened")
         << QStringList {a, b} << QString() << QStringList() << QString()
         << QStringList {QStringLiteral("refuse")} << -1
         << QStringList {head, QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy"), b,
                end}
         << QStringList {open, mail, ra, data, close, open, mail, rb, data, close} << QStringList()
-        << QStringLiteral("RS");
+        << QStringLiteral("RS") << QStringLiteral("1t 1R 2t 2S");
     QTest::newRow("refused sender: logged, connection kept, no recipient given")
         << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
         << -1
         << QStringList {head,
                QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"), b,
                end}
-        << QStringList {open, mail, mail, rb, data, close} << QStringList() << QStringLiteral("RS");
+        << QStringList {open, mail, mail, rb, data, close} << QStringList() << QStringLiteral("RS")
+        << QStringLiteral("1R 2t 2S");
     QTest::newRow("error raised in data: logged with the line, box, no reopen")
         << QStringList {a, b} << QString() << QStringList() << QString()
         << QStringList {QStringLiteral("error:Vypršel čas")} << -1
@@ -352,17 +357,17 @@ void TestSendRun::smtpSingle_data()
         << QStringList {open, mail, ra, data, mail, rb, data, close}
         << QStringList {QStringLiteral("Chyba|Chyba při odesílání: Vypršel čas\r"
                                        "Odesílání dalších zpráv bude pokračovat")}
-        << QStringLiteral("FS");
+        << QStringLiteral("FS") << QStringLiteral("1t 1F 2t 2S");
     QTest::newRow("cancel is seen after the message of that line")
         << QStringList {a, b, c} << QString() << QStringList() << QString() << QStringList() << 1
         << QStringList {head, a, b, cancelled, end}
         << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList()
-        << QStringLiteral("SS-");
+        << QStringLiteral("SS-") << QStringLiteral("1t 1S 2t 2S");
     QTest::newRow("cancel pressed on a blank line is seen after the next message")
         << QStringList {a, QString(), b, c} << QString() << QStringList() << QString()
         << QStringList() << 1 << QStringList {head, a, b, cancelled, end}
         << QStringList {open, mail, ra, data, mail, rb, data, close} << QStringList()
-        << QStringLiteral("SKS-");
+        << QStringLiteral("SKS-") << QStringLiteral("1t 1S 2K 3t 3S");
     QTest::newRow("no poll after a refused address")
         << QStringList {a, b, c} << QString() << QStringList {QStringLiteral("a@x.cz")} << QString()
         << QStringList() << 0
@@ -370,14 +375,15 @@ void TestSendRun::smtpSingle_data()
                QStringLiteral("!!! Anna <a@x.cz>  Chyba - adresa odmítnuta serverem"), b, cancelled,
                end}
         << QStringList {open, mail, ra, close, open, mail, rb, data, close} << QStringList()
-        << QStringLiteral("RS-");
+        << QStringLiteral("RS-") << QStringLiteral("1R 2t 2S");
     QTest::newRow("poll after a refused sender")
         << QStringList {a, b} << QString() << QStringList() << QStringLiteral("1") << QStringList()
         << 0
         << QStringList {head,
                QStringLiteral("!!! ") + kFrom + QStringLiteral("  Chyba při komunikaci - FROM"),
                cancelled, end}
-        << QStringList {open, mail, close} << QStringList() << QStringLiteral("R-");
+        << QStringList {open, mail, close} << QStringList() << QStringLiteral("R-")
+        << QStringLiteral("1R");
 }
 
 void TestSendRun::smtpSingle()
@@ -408,7 +414,9 @@ void TestSendRun::connectFails()
     QCOMPARE(out.result.status, SendRunResult::Status::ConnectFailed);
     QCOMPARE(out.transcript, QStringList {QStringLiteral("open")});
     QCOMPARE(host.logLines, log);
-    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    QCOMPARE(test::readBytes(out.logPath), crlf(log));
+    // No line was reached: the journal has its header alone, and resuming it sends them all.
+    QCOMPARE(test::journalText(out.journalPath), QString());
     QCOMPARE(
         host.boxes, QStringList {QStringLiteral("Chyba|Nepodařilo se připojit k SMTP serveru")});
     QVERIFY(host.generalErrors.isEmpty());
@@ -509,7 +517,8 @@ void TestSendRun::unreadableAttachment()
     log += sentBefore;
     log += QStringLiteral("!!! ") + out.result.error;
     QCOMPARE(host.logLines, log);
-    QCOMPARE(test::readBytes(logPath()), crlf(log));
+    QCOMPARE(test::readBytes(out.logPath), crlf(log));
+    QCOMPARE(test::journalText(out.journalPath), bcc ? QString() : QStringLiteral("1t 1S"));
     verifyEnded(host);
 }
 
@@ -550,31 +559,52 @@ void TestSendRun::noRouteWritesNoFile()
     host.lines = QStringList {QStringLiteral("a@x.cz")};
     SendRunSettings settings;
     settings.route = -1;
-    QFile::remove(logPath());
+    const QDir logs(settings::HomeFolder::logFolder());
+    const QStringList before = logs.entryList(QDir::Files);
     const Outcome out = runSmtp(host, settings, {});
     QCOMPARE(out.result.status, SendRunResult::Status::NoRoute);
     QVERIFY(out.transcript.isEmpty());
     QVERIFY(host.logLines.isEmpty());
-    QVERIFY(!QFile::exists(logPath()));
+    QVERIFY(out.logPath.isEmpty());
+    QVERIFY(out.journalPath.isEmpty());
+    QCOMPARE(logs.entryList(QDir::Files), before);
     verifyEnded(host);
 }
 
-void TestSendRun::sameSecondReplacesLog()
+// Two runs started in the same second: the second takes the next names, and neither log nor
+// journal of the first is touched.
+void TestSendRun::sameSecondKeepsBothRuns()
 {
+    const QString folder = settings::HomeFolder::logFolder();
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
     RecordingHost host;
     host.lines = QStringList {QStringLiteral("a@x.cz"), QStringLiteral("b@x.cz")};
     SendRunSettings settings;
     settings.route = 0;
-    runSmtp(host, settings, {});
+    const Outcome first = runSmtp(host, settings, {});
+    const QByteArray firstJournal = test::readBytes(first.journalPath);
     host.lines = QStringList {QStringLiteral("c@x.cz")};
     host.logLines.clear();
     settings.sendAsBcc = true;
-    runSmtp(host, settings, {});
-    const QStringList second {QStringLiteral("Odesilani pres SMTP - BCC kopie po 50"),
-        QStringLiteral("c@x.cz"), QStringLiteral("--- odeslano ---"),
-        QStringLiteral("--- odesilani ukonceno ---")};
-    QCOMPARE(host.logLines, second);
-    QCOMPARE(test::readBytes(logPath()), crlf(second));
+    const Outcome second = runSmtp(host, settings, {});
+
+    const QString stem = folder + QStringLiteral("/Kolporta 2026-03-04 05-06-07");
+    QCOMPARE(first.logPath, stem + QStringLiteral(".txt"));
+    QCOMPARE(second.logPath, stem + QStringLiteral(" (2).txt"));
+    QCOMPARE(second.journalPath, stem + QStringLiteral(" (2).journal"));
+    QCOMPARE(test::readBytes(first.logPath),
+        crlf({QStringLiteral("Odesilani pres SMTP - individualne"), QStringLiteral("a@x.cz"),
+            QStringLiteral("b@x.cz"), QStringLiteral("--- odesilani ukonceno ---")}));
+    QCOMPARE(test::readBytes(first.journalPath), firstJournal);
+    QCOMPARE(test::readBytes(second.logPath), crlf(host.logLines));
+    Journal journal;
+    QString error;
+    QVERIFY2(ReadJournal(second.journalPath, &journal, &error), qPrintable(error));
+    QCOMPARE(journal.header.log, QStringLiteral("Kolporta 2026-03-04 05-06-07 (2).txt"));
+    QCOMPARE(journal.header.route, QStringLiteral("SMTP"));
+    QVERIFY(journal.header.bcc);
+    QVERIFY(!journal.restarted);
 }
 
 void TestSendRun::secondRunIsRefused()

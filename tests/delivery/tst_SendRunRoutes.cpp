@@ -75,6 +75,7 @@ void TestSendRunRoutes::mailProgram_data()
     QTest::addColumn<int>("cancelAtRead");
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QStringList>("handed");
+    QTest::addColumn<QString>("journal"); // see journalText
 
     const QString bccHead = QStringLiteral("Odesilani pres mail klienta - BCC kopie po 2");
     const QString oneHead = QStringLiteral("Odesilani pres mail klienta - individualni maily");
@@ -89,28 +90,33 @@ void TestSendRunRoutes::mailProgram_data()
     QTest::newRow("bcc: cancel pressed on line 2 is seen before line 3; {c} still handed over")
         << true << 1 << abcde << 2 << QStringList {bccHead, a, b, handed, c, cancelled, handed, end}
         << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz, b@x.cz"),
-               bccOnly + QStringLiteral("Bcc: c@x.cz")};
+               bccOnly + QStringLiteral("Bcc: c@x.cz")}
+        << QStringLiteral("1t/1 2t/1 1S/1 2S/1 3t/2 3S/2");
     QTest::newRow("bcc: cancel on the first line")
         << true << 1 << abcde << 0 << QStringList {bccHead, a, cancelled, handed, end}
-        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz")} << QStringLiteral("1t/1 1S/1");
     QTest::newRow("bcc: a batch of skipped lines is not handed over")
         << true << 1
         << QStringList {a, QStringLiteral(" "), QStringLiteral("*"), QStringLiteral("\t"), b} << -1
         << QStringList {bccHead, a, handed, b, handed, end}
-        << QStringList {
-               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz"),
+               bccOnly + QStringLiteral("Bcc: b@x.cz")}
+        << QStringLiteral("2K 1t/1 1S/1 3K 4K 5t/2 5S/2");
     QTest::newRow("one by one: cancel pressed on line 1 is seen before line 2")
         << false << 1 << abcde << 1 << QStringList {oneHead, a, b, cancelled, end}
-        << QStringList {QStringLiteral("To: a@x.cz"), QStringLiteral("To: b@x.cz")};
+        << QStringList {QStringLiteral("To: a@x.cz"), QStringLiteral("To: b@x.cz")}
+        << QStringLiteral("1t 1S 2t 2S");
     QTest::newRow("one by one: a cancel on a skipped line is seen before the next line")
         << false << 1 << QStringList {a, QStringLiteral("*b@x.cz"), c} << 1
-        << QStringList {oneHead, a, cancelled, end} << QStringList {QStringLiteral("To: a@x.cz")};
+        << QStringList {oneHead, a, cancelled, end} << QStringList {QStringLiteral("To: a@x.cz")}
+        << QStringLiteral("1t 1S 2K");
     QTest::newRow("one by one: starred lines skipped, a blank before the star is not")
         << false << 1
         << QStringList {QStringLiteral("*Bob <b@x.cz>"), QStringLiteral(" *c@x.cz"),
                QStringLiteral("  "), d}
         << -1 << QStringList {oneHead, QStringLiteral(" *c@x.cz"), d, end}
-        << QStringList {QStringLiteral("To: *c@x.cz"), QStringLiteral("To: d@x.cz")};
+        << QStringList {QStringLiteral("To: *c@x.cz"), QStringLiteral("To: d@x.cz")}
+        << QStringLiteral("1K 2t 2S 3K 4t 4S");
     // A mail program is not known to take SMTPUTF8: such an address is refused here, and the
     // run goes on.
     const QString jiri = QStringLiteral(u"jiří@x.cz");
@@ -118,14 +124,15 @@ void TestSendRunRoutes::mailProgram_data()
     QTest::newRow("bcc: a non-ASCII local part is left out")
         << true << 1 << QStringList {a, jiri, b} << -1
         << QStringList {bccHead, a, refused, handed, b, handed, end}
-        << QStringList {
-               bccOnly + QStringLiteral("Bcc: a@x.cz"), bccOnly + QStringLiteral("Bcc: b@x.cz")};
+        << QStringList {bccOnly + QStringLiteral("Bcc: a@x.cz"),
+               bccOnly + QStringLiteral("Bcc: b@x.cz")}
+        << QStringLiteral("2R 1t/1 1S/1 3t/2 3S/2");
     QTest::newRow("one by one: a non-ASCII local part is not handed over")
         << false << 1 << QStringList {jiri, a} << -1 << QStringList {oneHead, refused, a, end}
-        << QStringList {QStringLiteral("To: a@x.cz")};
+        << QStringList {QStringLiteral("To: a@x.cz")} << QStringLiteral("1R 2t 2S");
     QTest::newRow("a route past the program list ends the run")
         << false << 2 << abcde << -1 << QStringList {QStringLiteral("!!! Index is out ot range")}
-        << QStringList();
+        << QStringList() << QString();
 }
 
 void TestSendRunRoutes::mailProgram()
@@ -136,6 +143,7 @@ void TestSendRunRoutes::mailProgram()
     QFETCH(int, cancelAtRead);
     QFETCH(QStringList, log);
     QFETCH(QStringList, handed);
+    QFETCH(QString, journal);
 
     const QString spool = test::homePath() + QStringLiteral("/handed-")
         + QString::fromLatin1(QTest::currentDataTag()).left(20);
@@ -158,6 +166,7 @@ void TestSendRunRoutes::mailProgram()
 
     QCOMPARE(host.logLines, log);
     QCOMPARE(handOvers(spool), handed);
+    QCOMPARE(test::journalText(run.journalPath()), journal);
     const bool finished = log.last() == QLatin1String("--- odesilani ukonceno ---");
     QCOMPARE(
         result.status, finished ? SendRunResult::Status::Finished : SendRunResult::Status::Error);
@@ -394,6 +403,26 @@ void TestSendRunRoutes::faultMatrix()
     // An address line stands in the log once at most, however often it was given.
     for (const QString &line : std::as_const(host.lines))
         QVERIFY(host.logLines.count(line) <= 1);
+    // The journal agrees, and it said "trying" for every line of a message the server kept
+    // before the end of that message's data went out.
+    Journal journal;
+    QString error;
+    QVERIFY2(ReadJournal(run.journalPath(), &journal, &error), qPrintable(error));
+    RecordingHost fromJournal;
+    fromJournal.lines = host.lines;
+    for (const JournalRecord &r : journal.finalRecords())
+        fromJournal.lineOutcome(r.line - 1,
+            r.state == JournalState::Sent            ? LineOutcome::Sent
+                : r.state == JournalState::Refused   ? LineOutcome::Refused
+                : r.state == JournalState::Uncertain ? LineOutcome::Uncertain
+                                                     : LineOutcome::Failed);
+    QCOMPARE(fromJournal.outcomeText(), outcomes);
+    const QString records = test::journalText(run.journalPath());
+    for (const QString &message : std::as_const(got))
+        for (const QString &rcpt : message.split(QLatin1Char(' ')))
+            QVERIFY2(records.contains(
+                         QStringLiteral("%1t").arg(rcpt == QLatin1String("a@x.cz") ? 1 : 2)),
+                qPrintable(records));
 }
 
 void TestSendRunRoutes::restartedServer_data()

@@ -149,12 +149,14 @@ private:
         QByteArray reply;
         bool byteByByte;
         bool tls;
+        int delay;
         {
             QMutexLocker lock(&m_owner->m_mutex);
             fault = m_owner->takeFault(verb);
             reply = m_owner->takeReply(verb);
             byteByByte = m_owner->m_byteByByte;
             tls = m_owner->m_tls;
+            delay = m_owner->m_replyDelayMs;
         }
         if (fault == FakeSmtpServer::Fault::Closing)
             reply = QByteArrayLiteral("421 fake.test Service closing transmission channel");
@@ -180,6 +182,8 @@ private:
         }
         if (!reply.endsWith('\n'))
             reply += "\r\n";
+        if (delay > 0)
+            QThread::msleep(delay);
         if (byteByByte) {
             for (char ch : std::as_const(reply)) {
                 c->socket->write(&ch, 1);
@@ -258,6 +262,12 @@ void FakeSmtpServer::setReply(const QByteArray &verb, const QByteArray &reply)
 {
     QMutexLocker lock(&m_mutex);
     m_replies.insert(verb, reply);
+}
+
+void FakeSmtpServer::setReplyDelay(int milliseconds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_replyDelayMs = milliseconds;
 }
 
 void FakeSmtpServer::queueReply(const QByteArray &verb, const QByteArray &reply)

@@ -65,6 +65,9 @@ public:
     void setFault(const QByteArray &verb, Fault fault, int occurrence = 1);
     // Writes every reply one byte per TCP segment, to exercise reassembly in the client.
     void setByteByByte(bool on);
+    // Waits this long before each reply: a slow server, so that a client can be stopped at
+    // any point of a session. What the server got is recorded before the wait.
+    void setReplyDelay(int milliseconds);
     // Enables STARTTLS: after a 2xx reply to "STARTTLS" the server starts TLS with this
     // certificate and key (PEM files). Whatever else the reply text holds goes out in the
     // same write, before the handshake, which is how an injection attack looks.
@@ -108,6 +111,7 @@ private:
     int m_open = 0;
     int m_handshakes = 0;
     bool m_byteByByte = false;
+    int m_replyDelayMs = 0;
     bool m_tls = false;
 
     QThread m_thread;
