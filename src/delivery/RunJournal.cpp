@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -454,6 +455,30 @@ QByteArray RunJournal::encode(const JournalHeader &header)
     return finished(out);
 }
 
+QByteArray RunJournal::encodeBatch(int batch, JournalState state, const QString &reply)
+{
+    Json out;
+    out.push_back('{');
+    appendNumber(&out, "batch", batch);
+    appendKey(&out, "state");
+    out.push_back('"');
+    out.append(stateName(state));
+    out.push_back('"');
+    if (!reply.isEmpty())
+        appendText(&out, "reply", reply);
+    return finished(out);
+}
+
+void RunJournal::recordBatch(int batch, JournalState state, const QString &reply)
+{
+    if (!isOpen())
+        return;
+    if (m_grouping)
+        m_group += encodeBatch(batch, state, reply);
+    else
+        write(encodeBatch(batch, state, reply));
+}
+
 QByteArray RunJournal::endRecord()
 {
     return QByteArrayLiteral("{\"end\":true}\n");
@@ -520,6 +545,8 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
     h.boot = head.value(QLatin1String("boot")).toString();
     journal->restarted = h.boot.isEmpty() || h.boot != CurrentBootId();
 
+    QHash<int, qsizetype> lastOfLine; // each line's last record so far
+    QHash<int, QList<int>> tryingInBatch; // the lines given `trying` in each batch
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QJsonObject o;
         if (!parseLine(lines.at(i), &o)) {
@@ -533,20 +560,37 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
             journal->complete = true;
             continue;
         }
+        const QString state = o.value(QLatin1String("state")).toString();
         JournalRecord r;
+        if (!JournalStateFromName(state, &r.state))
+            return bad(i, QStringLiteral("unknown state \"%1\"").arg(state));
+        r.batch = o.value(QLatin1String("batch")).toInt();
+        r.reply = o.value(QLatin1String("reply")).toString();
         const QJsonValue line = o.value(QLatin1String("line"));
+        if (line.isUndefined() && r.batch > 0) {
+            // A batch's outcome: it is each line's that is trying in that batch.
+            for (const int l : tryingInBatch.take(r.batch)) {
+                const JournalRecord &last = journal->records.at(lastOfLine.value(l));
+                if (last.state != JournalState::Trying || last.batch != r.batch)
+                    continue;
+                JournalRecord outcome = r;
+                outcome.line = l;
+                outcome.text = last.text;
+                lastOfLine.insert(l, journal->records.size());
+                journal->records.append(outcome);
+            }
+            continue;
+        }
         if (!isWholeNumber(line) || line.toInteger() < 1 || line.toInteger() > INT_MAX)
             return bad(i, QStringLiteral("no line number"));
         r.line = int(line.toInteger());
         if (!o.value(QLatin1String("text")).isString())
             return bad(i, QStringLiteral("no address line text"));
         r.text = o.value(QLatin1String("text")).toString();
-        const QString state = o.value(QLatin1String("state")).toString();
-        if (!JournalStateFromName(state, &r.state))
-            return bad(i, QStringLiteral("unknown state \"%1\"").arg(state));
-        r.batch = o.value(QLatin1String("batch")).toInt();
-        r.reply = o.value(QLatin1String("reply")).toString();
         r.earlier = o.value(QLatin1String("earlier")).toBool();
+        if (r.state == JournalState::Trying && r.batch > 0)
+            tryingInBatch[r.batch].append(r.line);
+        lastOfLine.insert(r.line, journal->records.size());
         journal->records.append(r);
     }
     return true;

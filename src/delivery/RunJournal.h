@@ -51,7 +51,8 @@ struct JournalHeader
 QString CurrentBootId();
 
 // One record after the header. `line` counts from 1. `batch` is the BCC batch's number
-// (from 1), 0 in the one-by-one modes. `earlier` marks a line this run did not send because
+// (from 1), 0 in the one-by-one modes. A batch's outcome is written once, without a line, and
+// read back as a record for each of its lines. `earlier` marks a line this run did not send because
 // the journal it continues had settled it: the record repeats the state found there, so a
 // journal always tells the whole mailing's state, however many runs it took.
 struct JournalRecord
@@ -114,6 +115,9 @@ public:
     void record(const JournalRecord &record);
     void record(int line, const QString &text, JournalState state, int batch = 0,
         const QString &reply = QString());
+    // The outcome of a BCC batch, once for all its lines: those whose last record is
+    // `trying` in it (ReadJournal gives each of them a record of its own).
+    void recordBatch(int batch, JournalState state, const QString &reply = QString());
     // The records made between these two go to the file in one write, as a batch's do.
     void beginGroup() { m_grouping = true; }
     void endGroup();
@@ -136,6 +140,7 @@ public:
     // The bytes of one record's line, with its LF; fixed key order, so journals compare.
     static QByteArray encode(const JournalRecord &record);
     static QByteArray encode(const JournalHeader &header);
+    static QByteArray encodeBatch(int batch, JournalState state, const QString &reply);
     static QByteArray endRecord();
 
 private:
@@ -184,6 +189,7 @@ struct Journal
 
 // Reads a journal. A cut-off last line is dropped (and `torn` set); any other line that is
 // not a record, a missing or foreign header, or a newer format is an error naming its line.
+// A batch's outcome becomes a record for each line that was trying in that batch.
 bool ReadJournal(const QString &path, Journal *journal, QString *error);
 
 } // namespace kolporta::delivery

@@ -128,13 +128,15 @@ private:
     }
 
     // Every line the run reaches gets exactly one outcome, reported here and recorded in the
-    // journal, with the batch it went in (BCC modes) and the server's reply or the error.
+    // journal, with the batch it went in (BCC modes) and the server's reply or the error;
+    // unless `inBatch`: then its batch's outcome record stands for it.
     void report(int index, const QString &line, LineOutcome outcome, int batch = 0,
-        const QString &reply = QString())
+        const QString &reply = QString(), bool inBatch = false)
     {
         m_counts.add(outcome);
         m_host.lineOutcome(index, outcome);
-        m_journal.record(index + 1, line, journalState(outcome), batch, reply);
+        if (!inBatch)
+            m_journal.record(index + 1, line, journalState(outcome), batch, reply);
         m_planned.remove(index);
         noteJournalTrouble();
     }
@@ -205,7 +207,7 @@ private:
     void addRecipient(int index, const QString &line);
     void sendBatch(const QList<QByteArray> &lines);
     void failBatch();
-    void finishBatch(LineOutcome outcome, const QString &reply);
+    void finishBatch(LineOutcome outcome, const QString &reply, bool tried = false);
 
     bool mailRoute();
     bool mailBcc(MailObject &mail);
@@ -793,13 +795,13 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         }
         if (ok) {
             log(Text::BatchSent);
-            finishBatch(LineOutcome::Sent, smtpReply());
+            finishBatch(LineOutcome::Sent, smtpReply(), true);
             return;
         }
         if (!error.isEmpty()) {
             log(kBang + Text::SendError + error);
             showSendError(error);
-            finishBatch(LineOutcome::Failed, error);
+            finishBatch(LineOutcome::Failed, error, afterEnd);
             m_smtp->reopen();
             return;
         }
@@ -809,7 +811,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(Text::BatchUncertain);
-            finishBatch(LineOutcome::Uncertain, m_smtp->error());
+            finishBatch(LineOutcome::Uncertain, m_smtp->error(), true);
             return;
         }
         log(Text::BatchRefused);
@@ -818,7 +820,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         // MAIL FROM would be refused; a new connection ends it.
         if (!afterEnd)
             m_smtp->reopen();
-        finishBatch(LineOutcome::Refused, reply);
+        finishBatch(LineOutcome::Refused, reply, afterEnd);
         return;
     }
 }
@@ -831,13 +833,17 @@ void SendRun::Run::failBatch()
     finishBatch(LineOutcome::Failed, m_smtp->error());
 }
 
-// Every address the batch holds gets `outcome`, and the next batch starts empty. The journal
-// is flushed at each batch boundary, in the background: the outcomes need not wait for it.
-void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply)
+// Every address the batch holds gets `outcome`, and the next batch starts empty. When the
+// batch's end of data was tried, each of its lines stands in the journal as trying in it, and
+// one record of the batch's outcome serves them all. The journal is flushed at each batch
+// boundary, in the background: the outcomes need not wait for it.
+void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply, bool tried)
 {
     m_journal.beginGroup();
     for (qsizetype k = 0; k < m_batch.indexes.size(); ++k)
-        report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply);
+        report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply, tried);
+    if (tried && !m_batch.indexes.isEmpty())
+        m_journal.recordBatch(m_batch.number, journalState(outcome), reply);
     m_journal.endGroup();
     if (!m_batch.indexes.isEmpty())
         m_journal.syncInBackground();
@@ -895,11 +901,10 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         m_host.setProgressPosition(m_progressMaximum);
         const int number = ++m_batches;
         const bool ok = handOver(mail, batch, batchLines, number);
-        m_journal.beginGroup();
+        const LineOutcome outcome = ok ? LineOutcome::Sent : LineOutcome::Failed;
         for (qsizetype k = 0; k < batch.size(); ++k)
-            report(batch.at(k), batchLines.at(k), ok ? LineOutcome::Sent : LineOutcome::Failed,
-                number, ok ? QString() : m_error);
-        m_journal.endGroup();
+            report(batch.at(k), batchLines.at(k), outcome, number, QString(), true);
+        m_journal.recordBatch(number, journalState(outcome), ok ? QString() : m_error);
         m_journal.syncInBackground();
         batch.clear();
         batchLines.clear();
