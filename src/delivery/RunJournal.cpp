@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -231,14 +230,8 @@ bool RunJournal::start(const QString &path, const JournalHeader &header)
     m_path = path;
     m_error.clear();
     m_failed = false;
-    m_written = 0;
     m_grouping = false;
     m_group.clear();
-    m_syncWanted = 0;
-    m_synced = 0;
-    m_syncFailed = false;
-    m_stopSync = false;
-    m_urgent = false;
     m_fd = ::open(
         QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_fd < 0) {
@@ -282,100 +275,12 @@ bool RunJournal::sync()
 {
     if (!isOpen())
         return false;
-    const qint64 target = m_written;
     if (::fdatasync(m_fd) != 0) {
         m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
         m_failed = true;
         return false;
     }
-    std::lock_guard lock(m_mutex);
-    m_synced = qMax(m_synced, target);
     return true;
-}
-
-void RunJournal::syncInBackground()
-{
-    if (!isOpen())
-        return;
-    std::lock_guard lock(m_mutex);
-    if (m_syncWanted >= m_written)
-        return;
-    // A flush already asked for takes the new records too, when it comes: no need to wake
-    // the thread for them.
-    const bool idle = m_syncWanted <= m_synced;
-    m_syncWanted = m_written;
-    if (!m_syncThread.joinable())
-        m_syncThread = std::thread([this] { syncLoop(); });
-    else if (idle)
-        m_wake.notify_all();
-}
-
-bool RunJournal::isSynced(qint64 offset)
-{
-    std::lock_guard lock(m_mutex);
-    return m_synced >= offset;
-}
-
-bool RunJournal::waitSynced(qint64 offset)
-{
-    if (!isOpen())
-        return false;
-    if (isSynced(offset))
-        return true;
-    syncInBackground();
-    std::unique_lock lock(m_mutex);
-    m_urgent = true;
-    m_wake.notify_all();
-    m_wake.wait(lock, [&] { return m_synced >= offset || m_syncFailed; });
-    if (m_syncFailed) {
-        m_error = QStringLiteral("%1: the journal could not be flushed to disk").arg(m_path);
-        m_failed = true;
-        return false;
-    }
-    return true;
-}
-
-// The flushing thread: one fdatasync at a time, covering everything written before it began.
-// Flushes asked for in passing are at least MinSyncInterval apart, so that a fast run does
-// not spend its time on the disk; one that someone waits for goes at once.
-void RunJournal::syncLoop()
-{
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point last;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [&] { return m_stopSync || m_syncWanted > m_synced; });
-        if (!m_urgent)
-            m_wake.wait_until(lock, last + std::chrono::milliseconds(MinSyncInterval),
-                [&] { return m_stopSync || m_urgent; });
-        if (m_stopSync)
-            return;
-        m_urgent = false;
-        const qint64 target = m_syncWanted;
-        last = Clock::now();
-        lock.unlock();
-        const bool ok = ::fdatasync(m_fd) == 0;
-        lock.lock();
-        if (ok)
-            m_synced = qMax(m_synced, target);
-        else
-            m_syncFailed = true;
-        m_wake.notify_all();
-        if (!ok)
-            return;
-    }
-}
-
-void RunJournal::stopSyncThread()
-{
-    if (!m_syncThread.joinable())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopSync = true;
-    }
-    m_wake.notify_all();
-    m_syncThread.join();
 }
 
 void RunJournal::finish()
@@ -385,7 +290,6 @@ void RunJournal::finish()
     // Every record the run meant to write is in: a reader may trust the journal whole.
     if (isOpen())
         write(endRecord());
-    stopSyncThread();
     ::fdatasync(m_fd);
     ::close(m_fd);
     m_fd = -1;
@@ -403,13 +307,11 @@ bool RunJournal::write(const QByteArray &bytes)
             continue;
         if (n <= 0) {
             m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
-            // The descriptor stays open until finish(): the flushing thread may be using it.
             m_failed = true;
             return false;
         }
         p += n;
         left -= n;
-        m_written += n;
     }
     return true;
 }

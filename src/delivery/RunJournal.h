@@ -6,10 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 namespace kolporta::delivery {
 
 // What the journal says of one address line. `Trying` is written right before the
@@ -17,12 +13,12 @@ namespace kolporta::delivery {
 // whose last record is `Trying` may have been delivered; `Uncertain` means the connection
 // was lost after the "." and before the server's answer. Neither is ever taken for failed.
 //
-// `Planned` is written a little ahead of the run, for the lines it is about to send, and
-// made durable in the background, so that the "." need not wait for a disk flush of its own
-// `trying` record. Only a machine that went down may lose records that were written but not
-// yet flushed; so a line whose last record is `Planned` was not tried, unless the journal
-// did not end and the machine has been restarted since the run: then it may have been
-// delivered. Journal::finalRecords() resolves it so.
+// `Planned` is written ahead of the run, for the lines it is about to send, and flushed to
+// disk at once, so that no end of data waits for a flush of its own `trying` record. Only a
+// machine that goes down loses records that were written but not yet flushed; so a line
+// whose last record is `Planned` was not tried, unless the journal did not end and the
+// machine has been restarted since the run: then it may have been delivered.
+// Journal::finalRecords() resolves it so.
 enum class JournalState { Trying, Sent, Refused, Failed, Uncertain, Skipped, Planned };
 
 // "trying", "sent", ... as written in the journal; false for an unknown text.
@@ -97,11 +93,10 @@ RunFiles ReserveRunFiles(const QString &folder, const QDateTime &start, QString 
 // The journal of one run, written as it goes: one JSON object per line, UTF-8, LF. Each
 // record goes to the file in a single write as soon as it is made, so a process that is
 // killed leaves every record (the kernel keeps what was written) but possibly a torn last
-// line, which the reader ignores. Against a machine that goes down, records are made durable
-// with fdatasync: sync() at once, or syncInBackground() on a thread of the journal's own,
-// which waitSynced() waits for. finish() adds the end record: with it the journal is known
-// to be whole. A journal that cannot be written costs only the journal: error() says why,
-// and the run goes on.
+// line, which the reader ignores. Against a machine that goes down, sync() makes the records
+// durable (fdatasync). finish() adds the end record: with it the journal is known to be
+// whole. A journal that cannot be written costs only the journal: error() says why, and the
+// run goes on.
 class RunJournal
 {
 public:
@@ -123,14 +118,6 @@ public:
     void endGroup();
     // Makes every record written so far durable before it returns.
     bool sync();
-    // Asks for the records written so far to be made durable, without waiting.
-    void syncInBackground();
-    // Whether the first `offset` bytes are durable.
-    bool isSynced(qint64 offset);
-    // Waits until the first `offset` bytes are durable; false when they cannot be made so.
-    bool waitSynced(qint64 offset);
-    // The bytes written so far.
-    qint64 written() const { return m_written; }
     void finish();
 
     bool isOpen() const { return m_fd >= 0 && !m_failed; }
@@ -145,27 +132,13 @@ public:
 
 private:
     bool write(const QByteArray &bytes);
-    void syncLoop();
-    void stopSyncThread();
 
     int m_fd = -1;
-    bool m_failed = false; // a write or flush failed; the descriptor stays until finish()
+    bool m_failed = false; // a write or flush failed: nothing more is written
     QString m_path;
     QString m_error;
-    qint64 m_written = 0;
     bool m_grouping = false;
     QByteArray m_group;
-
-    // The background flushes: the offset asked for, the offset known to be durable.
-    std::thread m_syncThread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    qint64 m_syncWanted = 0;
-    qint64 m_synced = 0;
-    bool m_syncFailed = false;
-    bool m_stopSync = false;
-    bool m_urgent = false; // someone waits: flush now, not after the interval
-    static constexpr int MinSyncInterval = 20; // ms between flushes asked for in passing
 };
 
 // A journal read back.
