@@ -47,10 +47,10 @@ struct JournalHeader
 QString CurrentBootId();
 
 // One record after the header. `line` counts from 1. `batch` is the BCC batch's number
-// (from 1), 0 in the one-by-one modes. A batch's outcome is written once, without a line, and
-// read back as a record for each of its lines. `earlier` marks a line this run did not send because
-// the journal it continues had settled it: the record repeats the state found there, so a
-// journal always tells the whole mailing's state, however many runs it took.
+// (from 1), 0 in the one-by-one modes; a batch's outcome is written once, without a line,
+// and read back as a record for each of its lines. `earlier` marks a line this run did not
+// send because the journal it continues had settled it: the record repeats the state found
+// there, so a journal always tells the whole mailing's state, however many runs it took.
 struct JournalRecord
 {
     int line = 0;
@@ -91,10 +91,10 @@ struct RunFiles
 RunFiles ReserveRunFiles(const QString &folder, const QDateTime &start, QString *error = nullptr);
 
 // The journal of one run, written as it goes: one JSON object per line, UTF-8, LF. Each
-// record goes to the file in a single write as soon as it is made, so a process that is
-// killed leaves every record (the kernel keeps what was written) but possibly a torn last
-// line, which the reader ignores. Against a machine that goes down, sync() makes the records
-// durable (fdatasync). finish() adds the end record: with it the journal is known to be
+// record (or group of records) goes to the file in a single write as soon as it is made, so
+// a process that is killed leaves every record (the kernel keeps what was written) but possibly a
+// torn last line, which the reader ignores. Against a machine that goes down, sync() makes the
+// records durable (fdatasync). finish() adds the end record: with it the journal is known to be
 // whole. A journal that cannot be written costs only the journal: error() says why, and the
 // run goes on.
 class RunJournal
