@@ -78,7 +78,9 @@ int kolporta::cli::journalCommand(const QStringList &args)
         for (const QString &name :
             a.values.value(QStringLiteral("--list")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             JournalState state;
-            if (!delivery::JournalStateFromName(name.trimmed(), &state))
+            // A planned line is resolved by the reader; it is never a line's state.
+            if (!delivery::JournalStateFromName(name.trimmed(), &state)
+                || state == JournalState::Planned)
                 return usageError(QStringLiteral("kolporta-cli journal: unknown state \"%1\" (the "
                                                  "states are sent, refused, failed, uncertain, "
                                                  "trying and skipped)")

@@ -5,7 +5,6 @@
 #include "delivery/SendRunHost.h"
 
 #include <QFileInfo>
-
 #include <QHash>
 
 namespace kolporta::delivery {

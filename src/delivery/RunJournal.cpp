@@ -3,13 +3,13 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -230,14 +230,8 @@ bool RunJournal::start(const QString &path, const JournalHeader &header)
     m_path = path;
     m_error.clear();
     m_failed = false;
-    m_written = 0;
     m_grouping = false;
     m_group.clear();
-    m_syncWanted = 0;
-    m_synced = 0;
-    m_syncFailed = false;
-    m_stopSync = false;
-    m_urgent = false;
     m_fd = ::open(
         QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (m_fd < 0) {
@@ -281,100 +275,12 @@ bool RunJournal::sync()
 {
     if (!isOpen())
         return false;
-    const qint64 target = m_written;
     if (::fdatasync(m_fd) != 0) {
         m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
         m_failed = true;
         return false;
     }
-    std::lock_guard lock(m_mutex);
-    m_synced = qMax(m_synced, target);
     return true;
-}
-
-void RunJournal::syncInBackground()
-{
-    if (!isOpen())
-        return;
-    std::lock_guard lock(m_mutex);
-    if (m_syncWanted >= m_written)
-        return;
-    // A flush already asked for takes the new records too, when it comes: no need to wake
-    // the thread for them.
-    const bool idle = m_syncWanted <= m_synced;
-    m_syncWanted = m_written;
-    if (!m_syncThread.joinable())
-        m_syncThread = std::thread([this] { syncLoop(); });
-    else if (idle)
-        m_wake.notify_all();
-}
-
-bool RunJournal::isSynced(qint64 offset)
-{
-    std::lock_guard lock(m_mutex);
-    return m_synced >= offset;
-}
-
-bool RunJournal::waitSynced(qint64 offset)
-{
-    if (!isOpen())
-        return false;
-    if (isSynced(offset))
-        return true;
-    syncInBackground();
-    std::unique_lock lock(m_mutex);
-    m_urgent = true;
-    m_wake.notify_all();
-    m_wake.wait(lock, [&] { return m_synced >= offset || m_syncFailed; });
-    if (m_syncFailed) {
-        m_error = QStringLiteral("%1: the journal could not be flushed to disk").arg(m_path);
-        m_failed = true;
-        return false;
-    }
-    return true;
-}
-
-// The flushing thread: one fdatasync at a time, covering everything written before it began.
-// Flushes asked for in passing are at least MinSyncInterval apart, so that a fast run does
-// not spend its time on the disk; one that someone waits for goes at once.
-void RunJournal::syncLoop()
-{
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point last;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [&] { return m_stopSync || m_syncWanted > m_synced; });
-        if (!m_urgent)
-            m_wake.wait_until(lock, last + std::chrono::milliseconds(MinSyncInterval),
-                [&] { return m_stopSync || m_urgent; });
-        if (m_stopSync)
-            return;
-        m_urgent = false;
-        const qint64 target = m_syncWanted;
-        last = Clock::now();
-        lock.unlock();
-        const bool ok = ::fdatasync(m_fd) == 0;
-        lock.lock();
-        if (ok)
-            m_synced = qMax(m_synced, target);
-        else
-            m_syncFailed = true;
-        m_wake.notify_all();
-        if (!ok)
-            return;
-    }
-}
-
-void RunJournal::stopSyncThread()
-{
-    if (!m_syncThread.joinable())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopSync = true;
-    }
-    m_wake.notify_all();
-    m_syncThread.join();
 }
 
 void RunJournal::finish()
@@ -384,7 +290,6 @@ void RunJournal::finish()
     // Every record the run meant to write is in: a reader may trust the journal whole.
     if (isOpen())
         write(endRecord());
-    stopSyncThread();
     ::fdatasync(m_fd);
     ::close(m_fd);
     m_fd = -1;
@@ -402,13 +307,11 @@ bool RunJournal::write(const QByteArray &bytes)
             continue;
         if (n <= 0) {
             m_error = QStringLiteral("%1: %2").arg(m_path, errnoText());
-            // The descriptor stays open until finish(): the flushing thread may be using it.
             m_failed = true;
             return false;
         }
         p += n;
         left -= n;
-        m_written += n;
     }
     return true;
 }
@@ -452,6 +355,30 @@ QByteArray RunJournal::encode(const JournalHeader &header)
         appendText(&out, "resumes", header.resumes);
     appendText(&out, "boot", header.boot);
     return finished(out);
+}
+
+QByteArray RunJournal::encodeBatch(int batch, JournalState state, const QString &reply)
+{
+    Json out;
+    out.push_back('{');
+    appendNumber(&out, "batch", batch);
+    appendKey(&out, "state");
+    out.push_back('"');
+    out.append(stateName(state));
+    out.push_back('"');
+    if (!reply.isEmpty())
+        appendText(&out, "reply", reply);
+    return finished(out);
+}
+
+void RunJournal::recordBatch(int batch, JournalState state, const QString &reply)
+{
+    if (!isOpen())
+        return;
+    if (m_grouping)
+        m_group += encodeBatch(batch, state, reply);
+    else
+        write(encodeBatch(batch, state, reply));
 }
 
 QByteArray RunJournal::endRecord()
@@ -520,6 +447,8 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
     h.boot = head.value(QLatin1String("boot")).toString();
     journal->restarted = h.boot.isEmpty() || h.boot != CurrentBootId();
 
+    QHash<int, qsizetype> lastOfLine; // each line's last record so far
+    QHash<int, QList<int>> tryingInBatch; // the lines given `trying` in each batch
     for (qsizetype i = 1; i < lines.size(); ++i) {
         QJsonObject o;
         if (!parseLine(lines.at(i), &o)) {
@@ -533,20 +462,37 @@ bool ReadJournal(const QString &path, Journal *journal, QString *error)
             journal->complete = true;
             continue;
         }
+        const QString state = o.value(QLatin1String("state")).toString();
         JournalRecord r;
+        if (!JournalStateFromName(state, &r.state))
+            return bad(i, QStringLiteral("unknown state \"%1\"").arg(state));
+        r.batch = o.value(QLatin1String("batch")).toInt();
+        r.reply = o.value(QLatin1String("reply")).toString();
         const QJsonValue line = o.value(QLatin1String("line"));
+        if (line.isUndefined() && r.batch > 0) {
+            // A batch's outcome: it is each line's that is trying in that batch.
+            for (const int l : tryingInBatch.take(r.batch)) {
+                const JournalRecord &last = journal->records.at(lastOfLine.value(l));
+                if (last.state != JournalState::Trying || last.batch != r.batch)
+                    continue;
+                JournalRecord outcome = r;
+                outcome.line = l;
+                outcome.text = last.text;
+                lastOfLine.insert(l, journal->records.size());
+                journal->records.append(outcome);
+            }
+            continue;
+        }
         if (!isWholeNumber(line) || line.toInteger() < 1 || line.toInteger() > INT_MAX)
             return bad(i, QStringLiteral("no line number"));
         r.line = int(line.toInteger());
         if (!o.value(QLatin1String("text")).isString())
             return bad(i, QStringLiteral("no address line text"));
         r.text = o.value(QLatin1String("text")).toString();
-        const QString state = o.value(QLatin1String("state")).toString();
-        if (!JournalStateFromName(state, &r.state))
-            return bad(i, QStringLiteral("unknown state \"%1\"").arg(state));
-        r.batch = o.value(QLatin1String("batch")).toInt();
-        r.reply = o.value(QLatin1String("reply")).toString();
         r.earlier = o.value(QLatin1String("earlier")).toBool();
+        if (r.state == JournalState::Trying && r.batch > 0)
+            tryingInBatch[r.batch].append(r.line);
+        lastOfLine.insert(r.line, journal->records.size());
         journal->records.append(r);
     }
     return true;

@@ -6,10 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 namespace kolporta::delivery {
 
 // What the journal says of one address line. `Trying` is written right before the
@@ -17,12 +13,12 @@ namespace kolporta::delivery {
 // whose last record is `Trying` may have been delivered; `Uncertain` means the connection
 // was lost after the "." and before the server's answer. Neither is ever taken for failed.
 //
-// `Planned` is written a little ahead of the run, for the lines it is about to send, and
-// made durable in the background, so that the "." need not wait for a disk flush of its own
-// `trying` record. Only a machine that went down may lose records that were written but not
-// yet flushed; so a line whose last record is `Planned` was not tried, unless the journal
-// did not end and the machine has been restarted since the run: then it may have been
-// delivered. Journal::finalRecords() resolves it so.
+// `Planned` is written ahead of the run, for the lines it is about to send, and flushed to
+// disk at once, so that no end of data waits for a flush of its own `trying` record. Only a
+// machine that goes down loses records that were written but not yet flushed; so a line
+// whose last record is `Planned` was not tried, unless the journal did not end and the
+// machine has been restarted since the run: then it may have been delivered.
+// Journal::finalRecords() resolves it so.
 enum class JournalState { Trying, Sent, Refused, Failed, Uncertain, Skipped, Planned };
 
 // "trying", "sent", ... as written in the journal; false for an unknown text.
@@ -51,9 +47,10 @@ struct JournalHeader
 QString CurrentBootId();
 
 // One record after the header. `line` counts from 1. `batch` is the BCC batch's number
-// (from 1), 0 in the one-by-one modes. `earlier` marks a line this run did not send because
-// the journal it continues had settled it: the record repeats the state found there, so a
-// journal always tells the whole mailing's state, however many runs it took.
+// (from 1), 0 in the one-by-one modes; a batch's outcome is written once, without a line,
+// and read back as a record for each of its lines. `earlier` marks a line this run did not
+// send because the journal it continues had settled it: the record repeats the state found
+// there, so a journal always tells the whole mailing's state, however many runs it took.
 struct JournalRecord
 {
     int line = 0;
@@ -94,13 +91,12 @@ struct RunFiles
 RunFiles ReserveRunFiles(const QString &folder, const QDateTime &start, QString *error = nullptr);
 
 // The journal of one run, written as it goes: one JSON object per line, UTF-8, LF. Each
-// record goes to the file in a single write as soon as it is made, so a process that is
-// killed leaves every record (the kernel keeps what was written) but possibly a torn last
-// line, which the reader ignores. Against a machine that goes down, records are made durable
-// with fdatasync: sync() at once, or syncInBackground() on a thread of the journal's own,
-// which waitSynced() waits for. finish() adds the end record: with it the journal is known
-// to be whole. A journal that cannot be written costs only the journal: error() says why,
-// and the run goes on.
+// record (or group of records) goes to the file in a single write as soon as it is made, so
+// a process that is killed leaves every record (the kernel keeps what was written) but possibly a
+// torn last line, which the reader ignores. Against a machine that goes down, sync() makes the
+// records durable (fdatasync). finish() adds the end record: with it the journal is known to be
+// whole. A journal that cannot be written costs only the journal: error() says why, and the
+// run goes on.
 class RunJournal
 {
 public:
@@ -114,19 +110,14 @@ public:
     void record(const JournalRecord &record);
     void record(int line, const QString &text, JournalState state, int batch = 0,
         const QString &reply = QString());
+    // The outcome of a BCC batch, once for all its lines: those whose last record is
+    // `trying` in it (ReadJournal gives each of them a record of its own).
+    void recordBatch(int batch, JournalState state, const QString &reply = QString());
     // The records made between these two go to the file in one write, as a batch's do.
     void beginGroup() { m_grouping = true; }
     void endGroup();
     // Makes every record written so far durable before it returns.
     bool sync();
-    // Asks for the records written so far to be made durable, without waiting.
-    void syncInBackground();
-    // Whether the first `offset` bytes are durable.
-    bool isSynced(qint64 offset);
-    // Waits until the first `offset` bytes are durable; false when they cannot be made so.
-    bool waitSynced(qint64 offset);
-    // The bytes written so far.
-    qint64 written() const { return m_written; }
     void finish();
 
     bool isOpen() const { return m_fd >= 0 && !m_failed; }
@@ -136,31 +127,18 @@ public:
     // The bytes of one record's line, with its LF; fixed key order, so journals compare.
     static QByteArray encode(const JournalRecord &record);
     static QByteArray encode(const JournalHeader &header);
+    static QByteArray encodeBatch(int batch, JournalState state, const QString &reply);
     static QByteArray endRecord();
 
 private:
     bool write(const QByteArray &bytes);
-    void syncLoop();
-    void stopSyncThread();
 
     int m_fd = -1;
-    bool m_failed = false; // a write or flush failed; the descriptor stays until finish()
+    bool m_failed = false; // a write or flush failed: nothing more is written
     QString m_path;
     QString m_error;
-    qint64 m_written = 0;
     bool m_grouping = false;
     QByteArray m_group;
-
-    // The background flushes: the offset asked for, the offset known to be durable.
-    std::thread m_syncThread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    qint64 m_syncWanted = 0;
-    qint64 m_synced = 0;
-    bool m_syncFailed = false;
-    bool m_stopSync = false;
-    bool m_urgent = false; // someone waits: flush now, not after the interval
-    static constexpr int MinSyncInterval = 20; // ms between flushes asked for in passing
 };
 
 // A journal read back.
@@ -184,6 +162,7 @@ struct Journal
 
 // Reads a journal. A cut-off last line is dropped (and `torn` set); any other line that is
 // not a record, a missing or foreign header, or a newer format is an error naming its line.
+// A batch's outcome becomes a record for each line that was trying in that batch.
 bool ReadJournal(const QString &path, Journal *journal, QString *error);
 
 } // namespace kolporta::delivery

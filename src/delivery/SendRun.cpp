@@ -11,6 +11,7 @@
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -130,47 +131,47 @@ private:
     }
 
     // Every line the run reaches gets exactly one outcome, reported here and recorded in the
-    // journal, with the batch it went in (BCC modes) and the server's reply or the error.
+    // journal, with the batch it went in (BCC modes) and the server's reply or the error;
+    // unless `inBatch`: then its batch's outcome record stands for it.
     void report(int index, const QString &line, LineOutcome outcome, int batch = 0,
-        const QString &reply = QString())
+        const QString &reply = QString(), bool inBatch = false)
     {
         m_counts.add(outcome);
         m_host.lineOutcome(index, outcome);
-        m_journal.record(index + 1, line, journalState(outcome), batch, reply);
+        if (!inBatch)
+            m_journal.record(index + 1, line, journalState(outcome), batch, reply);
         m_planned.remove(index);
         noteJournalTrouble();
     }
     // Right before the end of data (or the hand-over) that carries these lines: once it has
     // gone they may have been delivered, so the journal must say so whatever happens next,
-    // even after the machine went down. A `planned` record flushed earlier says so for a
-    // line; any other line waits for a flush of its `trying` record.
+    // even after the machine went down. The `planned` record of a line, flushed already,
+    // says so; any other line waits for a flush of its `trying` record.
     void trying(const QList<int> &indexes, const QStringList &lines, int batch)
     {
         if (!m_journal.isOpen())
             return;
         bool planned = true;
-        qint64 durableAt = 0;
         m_journal.beginGroup();
         for (qsizetype k = 0; k < indexes.size(); ++k) {
             m_journal.record(indexes.at(k) + 1, lines.at(k), JournalState::Trying, batch);
             const auto it = m_planned.constFind(indexes.at(k));
-            if (it == m_planned.constEnd() || it->first != lines.at(k))
-                planned = false;
-            else
-                durableAt = qMax(durableAt, it->second);
+            planned = planned && it != m_planned.constEnd() && *it == lines.at(k);
         }
         m_journal.endGroup();
-        if (planned) {
-            // Planning further ahead spares the next message the wait.
-            if (!m_journal.isSynced(durableAt))
-                m_planAhead = std::min(2 * m_planAhead, MaxPlanAhead);
-            m_journal.waitSynced(durableAt);
-        } else {
-            m_journal.sync();
-        }
+        if (!planned)
+            flush();
         noteJournalTrouble();
     }
     void planAhead(int index);
+    void flush();
+    // A flush at a batch boundary, unless one came so recently that it would cost the run
+    // more than its share of time.
+    void flushIfDue()
+    {
+        if (m_journal.isOpen() && m_runClock.elapsed() - m_lastFlush >= FlushShare * m_flushMs)
+            flush();
+    }
     bool modeSkips(const QString &line) const;
     // A journal that cannot be written costs only the journal; the user is told once.
     void noteJournalTrouble()
@@ -212,7 +213,7 @@ private:
     void addRecipient(int index, const QString &line);
     void sendBatch(const QList<QByteArray> &lines);
     void failBatch();
-    void finishBatch(LineOutcome outcome, const QString &reply);
+    void finishBatch(LineOutcome outcome, const QString &reply, bool tried = false);
 
     bool mailRoute();
     bool mailBcc(MailObject &mail);
@@ -236,16 +237,18 @@ private:
     LineCounts m_counts;
     RunJournal m_journal;
     bool m_journalTrouble = false;
-    // The lines recorded as planned and not yet settled: their text, and the journal's size
-    // once their record was in.
-    QHash<int, std::pair<QString, qint64>> m_planned;
+    // The lines recorded as planned (and flushed) and not yet settled, with their text.
+    QHash<int, QString> m_planned;
     int m_plannedTo = 0; // the lines below this index have been planned (or left out)
-    // How far ahead: far enough that a line's record is flushed before its turn, which a
-    // faster run needs more lines for. After the machine went down, up to twice this many
-    // lines that were planned count as possibly delivered.
-    static constexpr int MinPlanAhead = 16;
-    static constexpr int MaxPlanAhead = 512;
-    int m_planAhead = MinPlanAhead;
+    // Each flush costs about m_flushMs; the run plans as many lines ahead as it goes through
+    // in FlushShare times that, so that flushing takes some 1% of its time. After the
+    // machine went down, the lines planned by the last flush count as possibly delivered.
+    static constexpr int FlushShare = 100;
+    static constexpr int MinPlanAhead = 8;
+    static constexpr int MaxPlanAhead = 2048;
+    QElapsedTimer m_runClock;
+    double m_flushMs = 0;
+    qint64 m_lastFlush = 0; // m_runClock's time of the last flush
     int m_batches = 0; // BCC batches numbered so far
 
     // Why the SMTP route stops before its end, other than an error.
@@ -290,6 +293,7 @@ SendRunResult SendRun::Run::execute()
     }
     m_owner.m_log.start(files.log);
     m_owner.m_journalPath.clear();
+    m_runClock.start();
     m_batchSize = SendRun::batchSizeFromText(m_settings.batchSizeText);
     m_host.showProgressWindow();
     m_host.clearCancelRequested();
@@ -351,9 +355,11 @@ void SendRun::Run::startJournal(const QString &path)
     header.log = QFileInfo(m_owner.m_log.path()).fileName();
     header.boot = CurrentBootId();
     if (m_journal.start(path, header)) {
+        m_journal.beginGroup();
         for (const JournalRecord &record : m_settings.rerun.carried)
             m_journal.record(record);
-        m_journal.sync();
+        m_journal.endGroup();
+        flush();
         m_owner.m_journalPath = path;
     }
     noteJournalTrouble();
@@ -370,29 +376,46 @@ bool SendRun::Run::modeSkips(const QString &line) const
 }
 
 // Records the lines the run will send next as planned, from the list as it was at the start,
-// and has them flushed in the background: by the time a line's end of data goes, its record
-// is long durable, and the "." does not wait for the disk.
+// and flushes them with all records before: their ends of data then need no flush of their
+// own, and the outcomes so far are durable too.
 void SendRun::Run::planAhead(int index)
 {
-    if (!m_journal.isOpen() || m_settings.addressLines.isEmpty()
-        || index + m_planAhead < m_plannedTo)
+    if (index < m_plannedTo || !m_journal.isOpen() || m_settings.addressLines.isEmpty())
         return;
-    const int end
-        = std::min({index + 2 * m_planAhead, m_lastLine + 1, int(m_settings.addressLines.size())});
-    QList<int> chunk;
+    int ahead = MinPlanAhead;
+    if (index > 0 && m_flushMs > 0) {
+        const double msPerLine = double(m_runClock.elapsed()) / index;
+        ahead = msPerLine > 0 ? int(std::min<double>(FlushShare * m_flushMs / msPerLine, 1e6))
+                              : MaxPlanAhead;
+        ahead = std::clamp(ahead, MinPlanAhead, MaxPlanAhead);
+    }
+    const int end = std::min({index + ahead, m_lastLine + 1, int(m_settings.addressLines.size())});
+    if (end <= index) {
+        m_plannedTo = std::numeric_limits<int>::max(); // past the list known at the start
+        return;
+    }
     m_journal.beginGroup();
-    for (int j = std::max(m_plannedTo, index); j < end; ++j) {
+    for (int j = index; j < end; ++j) {
         const QString &line = m_settings.addressLines.at(j);
         if (passedOver(j) || modeSkips(line))
             continue;
         m_journal.record(j + 1, line, JournalState::Planned);
-        chunk.append(j);
+        m_planned.insert(j, line);
     }
     m_journal.endGroup();
-    for (const int j : std::as_const(chunk))
-        m_planned.insert(j, {m_settings.addressLines.at(j), m_journal.written()});
-    m_plannedTo = std::max(m_plannedTo, end);
-    m_journal.syncInBackground();
+    m_plannedTo = end;
+    flush();
+}
+
+void SendRun::Run::flush()
+{
+    const qint64 start = m_runClock.elapsed();
+    QElapsedTimer took;
+    took.start();
+    m_journal.sync();
+    const double ms = took.nsecsElapsed() / 1e6;
+    m_flushMs = m_flushMs > 0 ? 0.7 * m_flushMs + 0.3 * ms : ms;
+    m_lastFlush = start;
     noteJournalTrouble();
 }
 
@@ -840,13 +863,13 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         }
         if (ok) {
             log(Text::BatchSent);
-            finishBatch(LineOutcome::Sent, smtpReply());
+            finishBatch(LineOutcome::Sent, smtpReply(), true);
             return;
         }
         if (!error.isEmpty()) {
             log(kBang + Text::SendError + error);
             showSendError(error);
-            finishBatch(LineOutcome::Failed, error);
+            finishBatch(LineOutcome::Failed, error, afterEnd);
             m_smtp->reopen();
             return;
         }
@@ -856,7 +879,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
                 continue;
             // Sent again, it might arrive twice; the user decides.
             log(Text::BatchUncertain);
-            finishBatch(LineOutcome::Uncertain, m_smtp->error());
+            finishBatch(LineOutcome::Uncertain, m_smtp->error(), true);
             return;
         }
         log(Text::BatchRefused);
@@ -865,7 +888,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
         // MAIL FROM would be refused; a new connection ends it.
         if (!afterEnd)
             m_smtp->reopen();
-        finishBatch(LineOutcome::Refused, reply);
+        finishBatch(LineOutcome::Refused, reply, afterEnd);
         return;
     }
 }
@@ -878,16 +901,20 @@ void SendRun::Run::failBatch()
     finishBatch(LineOutcome::Failed, m_smtp->error());
 }
 
-// Every address the batch holds gets `outcome`, and the next batch starts empty. The journal
-// is flushed at each batch boundary, in the background: the outcomes need not wait for it.
-void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply)
+// Every address the batch holds gets `outcome`, and the next batch starts empty. When the
+// batch's end of data was tried, each of its lines stands in the journal as trying in it, and
+// one record of the batch's outcome serves them all. The journal is flushed at each batch
+// boundary, in the background: the outcomes need not wait for it.
+void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply, bool tried)
 {
     m_journal.beginGroup();
     for (qsizetype k = 0; k < m_batch.indexes.size(); ++k)
-        report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply);
+        report(m_batch.indexes.at(k), m_batch.lines.at(k), outcome, m_batch.number, reply, tried);
+    if (tried && !m_batch.indexes.isEmpty())
+        m_journal.recordBatch(m_batch.number, journalState(outcome), reply);
     m_journal.endGroup();
     if (!m_batch.indexes.isEmpty())
-        m_journal.syncInBackground();
+        flushIfDue();
     m_batch = Batch();
 }
 
@@ -943,12 +970,11 @@ bool SendRun::Run::mailBcc(MailObject &mail)
         m_host.setProgressPosition(m_progressMaximum);
         const int number = ++m_batches;
         const bool ok = handOver(mail, batch, batchLines, number);
-        m_journal.beginGroup();
+        const LineOutcome outcome = ok ? LineOutcome::Sent : LineOutcome::Failed;
         for (qsizetype k = 0; k < batch.size(); ++k)
-            report(batch.at(k), batchLines.at(k), ok ? LineOutcome::Sent : LineOutcome::Failed,
-                number, ok ? QString() : m_error);
-        m_journal.endGroup();
-        m_journal.syncInBackground();
+            report(batch.at(k), batchLines.at(k), outcome, number, QString(), true);
+        m_journal.recordBatch(number, journalState(outcome), ok ? QString() : m_error);
+        flushIfDue();
         batch.clear();
         batchLines.clear();
         if (!ok)

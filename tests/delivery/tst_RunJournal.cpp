@@ -135,6 +135,18 @@ void TestRunJournal::readFile_data()
     QTest::newRow("no line number") << kHead + QByteArray(a1).replace("\"line\":1", "\"line\":0")
                                     << QStringLiteral("!line 2: no line number") << false;
 
+    // A batch's outcome, written once, is that of each line still trying in the batch: not
+    // of one refused on its own, nor of one refused when the batch was made again.
+    QTest::newRow("a batch's outcome") << kHead
+            + "{\"line\":1,\"text\":\"a@x.cz\",\"state\":\"trying\",\"batch\":1}\n"
+              "{\"line\":2,\"text\":\"b@x.cz\",\"state\":\"trying\",\"batch\":1}\n"
+              "{\"line\":3,\"text\":\"c@x.cz\",\"state\":\"refused\",\"batch\":1}\n"
+              "{\"line\":2,\"text\":\"b@x.cz\",\"state\":\"refused\",\"batch\":1}\n"
+              "{\"line\":1,\"text\":\"a@x.cz\",\"state\":\"trying\",\"batch\":1}\n"
+              "{\"batch\":1,\"state\":\"sent\",\"reply\":\"250 ok\"}\n"
+              "{\"batch\":2,\"state\":\"sent\"}\n"
+                                       << QStringLiteral("1:sent 2:refused 3:refused") << false;
+
     // Lines planned ahead count only when the machine may have lost what followed them.
     const QByteArray planned = "{\"line\":1,\"text\":\"a@x.cz\",\"state\":\"planned\"}\n"
                                "{\"line\":2,\"text\":\"b@x.cz\",\"state\":\"planned\"}\n"
