@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QMutex>
@@ -827,8 +828,11 @@ void TfKolporta::aSendExecute()
     if (isSending() || addressLineCount() == 0)
         return;
     pullProject();
-    const delivery::SendRunSettings settings
+    delivery::SendRunSettings settings
         = delivery::RunSettingsOf(m_document->project(), listsFromControls());
+    // The journal names the project so that a later resume can be matched to it.
+    if (!m_document->projectFileName().isEmpty())
+        settings.projectPath = QFileInfo(m_document->projectFileName()).absoluteFilePath();
     m_cancelRequested = false;
     m_closeAfterRun = false;
     m_run = std::make_unique<delivery::SendRun>(m_host.get());

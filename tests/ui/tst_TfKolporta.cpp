@@ -18,7 +18,10 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
@@ -724,6 +727,13 @@ void TestTfKolporta::sendRun()
     QVERIFY(server.waitForMessages(3));
     QCOMPARE(server.messages().size(), 3);
     QCOMPARE(server.messages().at(2).rcptTo, QStringList {QStringLiteral("c@example.cz")});
+    const QDir logs(path(QStringLiteral("Log")));
+    const QStringList journals = logs.entryList({QStringLiteral("*.journal")});
+    QCOMPARE(journals.size(), 1);
+    QFile journal(logs.filePath(journals.constFirst()));
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(journal.readLine()).object().value(u"project").toString(),
+        QFileInfo(path(QStringLiteral("a.kpj"))).absoluteFilePath());
     auto *status = child<QListWidget>(w, "lbLog");
     QVERIFY(status->count() > 0);
     QCOMPARE(w.windowTitle(), caption);
