@@ -3,7 +3,14 @@ include(GNUInstallDirs)
 # ccache, when installed, makes a fresh clone's build cheap on a machine that built before.
 # The base folder makes paths relative, so two clones in different folders share hits, and
 # the sloppiness lets precompiled headers be cached.
+# A launcher given as a bare ccache on the command line is wrapped the same way: without the
+# sloppiness every file with a precompiled header would be uncacheable.
 find_program(KOLPORTA_CCACHE ccache)
+if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "(^|/)ccache$")
+  set(KOLPORTA_CCACHE ${CMAKE_CXX_COMPILER_LAUNCHER})
+  unset(CMAKE_CXX_COMPILER_LAUNCHER CACHE)
+  unset(CMAKE_CXX_COMPILER_LAUNCHER)
+endif()
 if(KOLPORTA_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
   set(CMAKE_CXX_COMPILER_LAUNCHER ${CMAKE_COMMAND} -E env
       CCACHE_BASEDIR=${CMAKE_SOURCE_DIR} CCACHE_NOHASHDIR=1
