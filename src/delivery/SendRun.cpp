@@ -1170,17 +1170,15 @@ bool SendRun::Run::smtpLanes(const settings::SmtpProfile &profile)
         qint64 nextDue = -1;
         Unit *unit = nullptr;
         if (lanes.hasFreeLane()) {
-            unit = dueRetry(&nextDue);
-            if (!unit && !ready && next <= m_lastLine) {
-                readLine(next++);
-                worked = true;
-                if (stopping)
-                    continue;
-            }
-            if (!unit && !ready && next > m_lastLine && !building.job.lines.isEmpty())
+            // A complete transaction goes first, then a deferred one whose time has come,
+            // and only then is the next line read; a cancel is seen before anything more.
+            if (!ready && next > m_lastLine && !building.job.lines.isEmpty())
                 ready = true; // the last batch
-            if (!unit && ready)
-                unit = &building;
+            unit = ready ? &building : dueRetry(&nextDue);
+            if (!unit && next <= m_lastLine) {
+                readLine(next++);
+                continue;
+            }
         } else {
             dueRetry(&nextDue);
         }
@@ -1406,7 +1404,8 @@ void SendRun::Run::emitUnit(Unit &unit)
         const QString &line = job.lines.at(k);
         m_host.moveCaretToLine(index);
         if (r.deferred.value(k)) {
-            log(kBang + line + Text::Deferred);
+            if (unit.tries == 0) // said once; the next line it gets is its outcome
+                log(kBang + line + Text::Deferred);
             deferred.append(k);
             continue;
         }
