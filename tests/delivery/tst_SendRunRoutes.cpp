@@ -62,6 +62,8 @@ private slots:
     void faultMatrix();
     void lanes_data();
     void lanes();
+    void lanesOverAiosmtpd_data();
+    void lanesOverAiosmtpd();
     void restartedServer_data();
     void restartedServer();
     void envelope_data();
@@ -679,6 +681,56 @@ void TestSendRunRoutes::lanes()
             && t.endsWith(QStringLiteral(" s: limit serveru"));
     });
     QCOMPARE(waited, keys.contains(QLatin1String("MaxPerMinute")));
+}
+
+// Four connections to a real server: every address arrives exactly once, and the log reads
+// as one connection's would.
+void TestSendRunRoutes::lanesOverAiosmtpd_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::newRow("one by one") << false;
+    QTest::newRow("bcc") << true;
+}
+
+void TestSendRunRoutes::lanesOverAiosmtpd()
+{
+    QFETCH(bool, bcc);
+    AiosmtpdServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[Rychlý]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\nConnections=4\r\n"
+                       "Pipelining=1\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.profile = QStringLiteral("Rychlý");
+    QStringList addresses;
+    QStringList log {bcc ? QStringLiteral("Odesilani pres SMTP - BCC kopie po 5")
+                         : QStringLiteral("Odesilani pres SMTP - individualne")};
+    for (int i = 1; i <= 23; ++i) {
+        addresses.append(QStringLiteral("r%1@x.cz").arg(i));
+        host.lines.append(QStringLiteral("Příjemce %1 <r%1@x.cz>").arg(i));
+        log.append(host.lines.constLast());
+        if (bcc && (i % 5 == 0 || i == 23))
+            log.append(QStringLiteral("--- odeslano ---"));
+    }
+    log.append(QStringLiteral("--- odesilani ukonceno ---"));
+    SendRun run(&host);
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.batchSizeText = QStringLiteral("5");
+    settings.body = QStringLiteral("Zpráva pro %TO%");
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines, log);
+    QVERIFY(server.waitForMessages(bcc ? 5 : 23));
+    QStringList got;
+    for (const AiosmtpdServer::Message &message : server.messages())
+        got += message.rcptTo;
+    got.sort();
+    addresses.sort();
+    QCOMPARE(got, addresses);
 }
 
 void TestSendRunRoutes::restartedServer_data()
