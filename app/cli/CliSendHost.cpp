@@ -174,6 +174,12 @@ void CliSendHost::sendLogLine(const QString &line)
         drawProgress(true);
 }
 
+void CliSendHost::showWaiting(const QString &text)
+{
+    m_waiting = text;
+    drawProgress(true);
+}
+
 void CliSendHost::drawProgress(bool force)
 {
     if (!m_showProgress || m_index < 0)
@@ -191,12 +197,13 @@ void CliSendHost::drawProgress(bool force)
     const QString eta
         = linesPerSecond > 0 ? duration(qint64(left / linesPerSecond + 0.5)) : QStringLiteral("?");
     writeOut(stderr,
-        QStringLiteral("\r%1/%2 lines  %3 addresses  %4/s  ETA %5\x1b[K")
+        QStringLiteral("\r%1/%2 lines  %3 addresses  %4/s  ETA %5%6\x1b[K")
             .arg(m_index + 1)
             .arg(total)
             .arg(m_done)
             .arg(rate, 0, 'f', 1)
-            .arg(eta));
+            .arg(eta)
+            .arg(m_waiting.isEmpty() ? QString() : QStringLiteral("  ") + m_waiting));
     m_progressShown = true;
 }
 

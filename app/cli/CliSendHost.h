@@ -35,6 +35,7 @@ public:
     void setProgressMaximum(int) override { }
     void setProgressPosition(int) override { }
     void setTitle(const QString &) override { }
+    void showWaiting(const QString &text) override;
     void moveCaretToLine(int index) override;
     void processEvents() override;
     void showErrorBox(const QString &text, const QString &caption) override;
@@ -58,6 +59,7 @@ private:
     bool m_showProgress = false;
     bool m_outputOnTerminal = false; // stdout is a terminal too (usually stderr's)
     bool m_progressShown = false;
+    QString m_waiting; // the pacing wait, shown in the progress line
     int m_done = 0; // address lines handled (the caret has been on them)
     int m_index = -1;
     QElapsedTimer m_clock;

@@ -281,6 +281,7 @@ int kolporta::cli::exportCommand(const QStringList &args)
     host.setShowProgress(::isatty(STDERR_FILENO));
     delivery::SendRun run(&host);
     run.setLogFolder(QString());
+    run.setPlainSessions(true); // one numbered file after another
     run.setSessionFactory([folder](const settings::SmtpProfile &) {
         return std::make_unique<ExportSession>(folder);
     });

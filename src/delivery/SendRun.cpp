@@ -5,9 +5,11 @@
 #include "compose/MessageAssembly.h"
 #include "compose/MimeMessage.h"
 #include "delivery/MailObject.h"
+#include "delivery/Pacer.h"
 #include "delivery/SendRunHost.h"
 #include "delivery/SmtpClient.h"
 #include "delivery/SmtpConnection.h"
+#include "delivery/SmtpLanes.h"
 #include "delivery/SmtpSession.h"
 #include "settings/HomeFolder.h"
 
@@ -15,10 +17,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 
 #include <algorithm>
-
+#include <deque>
 #include <limits>
+#include <list>
 
 namespace kolporta::delivery {
 
@@ -55,6 +59,11 @@ const QString GoesOn = QStringLiteral("Odesílání dalších zpráv bude pokra�
 const QString Uncertain = QStringLiteral("  Chyba - doručení nejisté");
 const QString BatchUncertain = QStringLiteral("!!! Chyba - doručení nejisté");
 const QString LoginFailed = QStringLiteral("Přihlášení k serveru se nezdařilo: ");
+// A 4xx reply, with RetryTemporary=1: the line goes again later.
+const QString Deferred = QStringLiteral("  dočasně odmítnuto, opakuji později");
+// The run stops at the provider's daily quota; the rest can go the next day.
+const QString DayLimit
+    = QStringLiteral("denní limit serveru vyčerpán (MaxPerDay=%1), zbylé řádky lze odeslat zítra");
 // The first line of a test send's log.
 const QString TestSend = QStringLiteral("--- zkusebni zprava na %1, sestavena pro radek %2 ---");
 } // namespace Text
@@ -192,9 +201,28 @@ private:
 
     bool smtpRoute();
     void showConnectFailed();
+
+    // The SMTP route over lanes, for the profile's keys of speed and quotas: pipelining,
+    // several connections, pacing, deferred retries of 4xx replies.
+    struct Unit;
+    bool usesLanes(const settings::SmtpProfile &profile) const;
+    bool smtpLanes(const settings::SmtpProfile &profile);
+    void laneEvents(std::deque<SmtpLanes::Event> events);
+    Unit *findUnit(int id);
+    bool dispatch(Unit &unit);
+    void emitUnits();
+    void emitUnit(Unit &unit);
+    void showOldest();
+    Unit *dueRetry(qint64 *nextDue);
+    void failWaitingRetries();
+    qint64 steadyNow() const
+    {
+        return m_owner.m_steadyClock ? m_owner.m_steadyClock() : m_runClock.elapsed();
+    }
     SmtpSession &smtp() { return m_smtp->session(); }
     bool recover(int *attempts);
-    bool endOfData(const QList<int> &indexes, const QStringList &lines, int batch, QString *error);
+    bool sendMessage(const QList<QByteArray> &message, const QList<int> &indexes,
+        const QStringList &lines, int batch, QString *error, bool *afterEnd);
     // MAIL FROM and RCPT TO for the sender field and an address line: the address in its
     // transport form, with SMTPUTF8 when the message goes with it. An address that needs
     // SMTPUTF8 on a message that goes without is refused here, and the server hears nothing.
@@ -250,6 +278,42 @@ private:
     double m_flushMs = 0;
     qint64 m_lastFlush = 0; // m_runClock's time of the last flush
     int m_batches = 0; // BCC batches numbered so far
+    QDateTime m_start;
+    QString m_logFolder;
+    QString m_ownJournal; // the journal name this run reserved
+
+    // A transaction of the lane route and the lines it stands for: each address line the run
+    // reaches belongs to one unit, which logs and reports them, in list order.
+    struct Unit
+    {
+        LaneJob job; // without lines: a unit of skipped lines only
+        QList<int> skipped; // the lines the mode skips, between the job's
+        QStringList skippedLines;
+        QString senderText; // the sender field as the transaction went
+        int batch = 0; // the BCC batch's number in the journal
+        int tries = 0; // how often it went again after a 4xx reply
+        qint64 due = 0; // a deferred unit goes again from this time on (steadyNow())
+        bool dispatched = false;
+        bool done = false;
+        LaneResult result;
+        int firstIndex() const
+        {
+            const int a = job.indexes.isEmpty() ? std::numeric_limits<int>::max()
+                                                : job.indexes.constFirst();
+            return skipped.isEmpty() ? a : std::min(a, skipped.constFirst());
+        }
+    };
+    SmtpLanes *m_lanes = nullptr;
+    const settings::SmtpProfile *m_profile = nullptr;
+    bool m_laneUtf8 = false;
+    std::deque<Unit> m_units; // in list order, until their lines are logged
+    std::list<Unit> m_retries; // deferred lines: waiting, or going again
+    int m_jobs = 0;
+    int m_readTo = 0; // the line the run reads next
+    int m_shownTurn = -1;
+    QString m_waiting; // the pacing wait shown, "" for none
+    bool m_laneLoginFailed = false;
+    QString m_laneError;
 
     // Why the SMTP route stops before its end, other than an error.
     enum class Stop {
@@ -280,12 +344,15 @@ SendRunResult SendRun::Run::execute()
     const QString folder
         = m_owner.m_logFolderSet ? m_owner.m_logFolder : settings::HomeFolder::logFolder();
     const QDateTime now = m_owner.m_clock ? m_owner.m_clock() : QDateTime::currentDateTime();
+    m_start = now;
+    m_logFolder = folder;
     // A run that sends nothing writes no file. Any other takes a log and a journal name that
     // no other run holds, so it never replaces an earlier run's log.
     RunFiles files;
     QString journalError;
     if (!folder.isEmpty() && m_settings.route >= 0) {
         files = ReserveRunFiles(folder, now, &journalError);
+        m_ownJournal = files.journal;
         if (!journalError.isEmpty())
             files.journal.clear();
         else if (!m_settings.journal || !m_settings.testAddress.isEmpty())
@@ -437,7 +504,11 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
     std::unique_ptr<compose::MimeMessage> message
         = compose::BuildMessage(content, &m_parts, &error);
     if (!message) {
-        fail(error);
+        // The lane route logs it once the transactions under way have their lines.
+        if (m_lanes)
+            m_error = error;
+        else
+            fail(error);
         return nullptr;
     }
     message->setFrom(sender);
@@ -456,6 +527,14 @@ bool SendRun::Run::smtpRoute()
     if (!settings::LoadSmtpProfile(
             settings::HomeFolder::smtpIniPath(), m_host.profileName(), &profile, &error))
         return fail(error);
+    if (usesLanes(profile)) {
+        const bool ok = smtpLanes(profile);
+        if (m_stop == Stop::GaveUp)
+            showConnectFailed();
+        else if (ok)
+            log(Text::RouteEnd);
+        return ok && m_stop != Stop::GaveUp;
+    }
     std::unique_ptr<SmtpSession> session;
     if (m_owner.m_sessionFactory) {
         session = m_owner.m_sessionFactory(profile);
@@ -500,9 +579,9 @@ void SendRun::Run::showConnectFailed()
     m_connectFailed = true;
     log(kBang + Text::ConnectFailed);
     // A refused log-in would otherwise look like a server that cannot be reached.
-    if (m_smtp && smtp().loginFailed())
-        m_host.showErrorBox(
-            Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed + m_smtp->error(),
+    if (m_smtp ? smtp().loginFailed() : m_laneLoginFailed)
+        m_host.showErrorBox(Text::ConnectFailed + QLatin1Char('\r') + Text::LoginFailed
+                + (m_smtp ? m_smtp->error() : m_laneError),
             Text::ErrorCaption);
     else
         m_host.showErrorBox(Text::ConnectFailed, Text::ErrorCaption);
@@ -527,12 +606,17 @@ bool SendRun::Run::recover(int *attempts)
     return false;
 }
 
-// The end-of-data "." of a message: the one point past which the message may have been
-// delivered whatever becomes of the connection. A transaction is tried again only when it
-// failed before this point, or when the server answered the "." with 421.
-bool SendRun::Run::endOfData(
-    const QList<int> &indexes, const QStringList &lines, int batch, QString *error)
+// DATA and the message's lines, then its end-of-data ".": the one point past which the
+// message may have been delivered whatever becomes of the connection (*afterEnd). A
+// transaction is tried again only when it failed before this point, or when the server
+// answered the "." with 421.
+bool SendRun::Run::sendMessage(const QList<QByteArray> &message, const QList<int> &indexes,
+    const QStringList &lines, int batch, QString *error, bool *afterEnd)
 {
+    *afterEnd = false;
+    if (!smtp().sendDataLines(message, error))
+        return false;
+    *afterEnd = true;
     trying(indexes, lines, batch);
     return smtp().sendEndOfData(error);
 }
@@ -639,12 +723,7 @@ LineOutcome SendRun::Run::sendSingle(int index, const QString &line, const QList
         }
         QString error;
         bool afterEnd = false;
-        bool ok = smtp().sendDataLines(lines, &error);
-        if (ok) {
-            afterEnd = true;
-            ok = endOfData({index}, {line}, 0, &error);
-        }
-        if (ok) {
+        if (sendMessage(lines, {index}, {line}, 0, &error, &afterEnd)) {
             log(line);
             *reply = smtpReply();
             return LineOutcome::Sent;
@@ -856,12 +935,7 @@ void SendRun::Run::sendBatch(const QList<QByteArray> &lines)
             continue; // on the new connection every address was refused
         QString error;
         bool afterEnd = false;
-        bool ok = smtp().sendDataLines(lines, &error);
-        if (ok) {
-            afterEnd = true;
-            ok = endOfData(m_batch.indexes, m_batch.lines, m_batch.number, &error);
-        }
-        if (ok) {
+        if (sendMessage(lines, m_batch.indexes, m_batch.lines, m_batch.number, &error, &afterEnd)) {
             log(Text::BatchSent);
             finishBatch(LineOutcome::Sent, smtpReply(), true);
             return;
@@ -916,6 +990,512 @@ void SendRun::Run::finishBatch(LineOutcome outcome, const QString &reply, bool t
     if (!m_batch.indexes.isEmpty())
         flushIfDue();
     m_batch = Batch();
+}
+
+bool SendRun::Run::usesLanes(const settings::SmtpProfile &profile) const
+{
+    if (m_owner.m_plainSessions || !m_settings.testAddress.isEmpty())
+        return false;
+    const PaceLimits limits {
+        profile.maxPerMinute, profile.maxPerHour, profile.maxPerDay, profile.minDelayMs};
+    return profile.pipelining || profile.connections > 1 || profile.retryTemporary || limits.any();
+}
+
+// C and D over lanes. The run reads the lines in order, as before, and makes a transaction
+// of each message or complete batch; the lanes carry them, as many at a time as there are
+// connections, and the outcomes are logged in list order as the earlier ones are known.
+bool SendRun::Run::smtpLanes(const settings::SmtpProfile &profile)
+{
+    const bool bcc = m_settings.sendAsBcc;
+    m_profile = &profile;
+    SmtpLanes::SessionFactory factory
+        = [this, &profile](const SmtpLanes::StatusSink &sink) -> std::unique_ptr<SmtpSession> {
+        if (m_owner.m_sessionFactory)
+            return m_owner.m_sessionFactory(profile);
+        auto client = std::make_unique<SmtpClient>(profile);
+        // Emitted on the lane's thread; the run hands the lines on from its own.
+        QObject::connect(
+            client.get(), &SmtpClient::statusLine, [sink](const QString &line) { sink(line); });
+        return client;
+    };
+    SmtpLanes lanes(profile.connections, factory, m_owner.m_reconnectDelays);
+    m_lanes = &lanes;
+    const auto cleanUp = qScopeGuard([this, &lanes] {
+        lanes.finish();
+        laneEvents(lanes.takeEvents(0));
+        m_lanes = nullptr;
+    });
+    // As on one connection, a server that cannot be reached at all ends the run at once.
+    if (!lanes.openFirst([this] { m_host.processEvents(); }, &m_laneError, &m_laneLoginFailed)) {
+        laneEvents(lanes.takeEvents(0));
+        showConnectFailed();
+        return false;
+    }
+    laneEvents(lanes.takeEvents(0));
+    m_laneUtf8 = lanes.offersSmtpUtf8();
+
+    const PaceLimits limits {
+        profile.maxPerMinute, profile.maxPerHour, profile.maxPerDay, profile.minDelayMs};
+    Pacer pacer(limits, m_owner.m_steadyClock);
+    if (limits.perDay > 0 && !m_logFolder.isEmpty()) {
+        QStringList unread;
+        pacer.setEarlierToday(TransactionsOfDay(
+            m_logFolder, m_host.profileName(), m_start.date(), m_ownJournal, &unread));
+        for (const QString &why : std::as_const(unread))
+            m_host.statusLine(QStringLiteral("Journal: ") + why);
+    }
+
+    QList<QByteArray> bccMessage;
+    qint64 bccSize = 0;
+    if (bcc) {
+        log(Text::SmtpBcc + QString::number(m_batchSize));
+        std::unique_ptr<compose::MimeMessage> message = buildMessage(QString());
+        if (!message) {
+            log(kBang + m_error);
+            return false;
+        }
+        message->setTo({m_host.sender()});
+        message->setSmtpUtf8(
+            m_laneUtf8 && compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
+        bccMessage = message->encode();
+        bccSize = message->size();
+    } else {
+        log(Text::SmtpSingle);
+    }
+
+    enum class Why { None, Cancelled, DayLimit, Error };
+    Why why = Why::None;
+    bool stopping = false;
+    Unit building; // the transaction being made of the lines read
+    bool ready = false; // it is complete
+    int counted = 0; // the batch's addresses, refused ones included
+    const auto addLine = [&](int index, const QString &line, bool smtpUtf8) {
+        const QString address = compose::AddressOfLine(line);
+        const bool held = !smtpUtf8 && compose::NeedsSmtpUtf8(address);
+        building.job.indexes.append(index);
+        building.job.lines.append(line);
+        building.job.recipients.append(compose::TransportAddress(address, smtpUtf8));
+        building.job.held.append(held);
+    };
+    // The line's turn: it is read and goes into the transaction being made.
+    const auto readLine = [&](int i) {
+        m_readTo = i;
+        if (passedOver(i))
+            return;
+        planAhead(i);
+        const QString line = m_host.addressLine(i);
+        if (compose::IsBlankLine(line) || (bcc && isStarLine(line))) {
+            building.skipped.append(i);
+            building.skippedLines.append(line);
+            return;
+        }
+        if (bcc) {
+            building.job.bcc = true;
+            building.job.message = bccMessage;
+            building.job.size = bccSize;
+            building.job.smtpUtf8 = m_laneUtf8;
+            addLine(i, line, m_laneUtf8);
+            ready = ++counted >= m_batchSize;
+            m_host.processEvents();
+            return;
+        }
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        if (lineUtf8 && !m_laneUtf8) {
+            addLine(i, line, false); // refused without a word to the server
+            ready = true;
+            return;
+        }
+        std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
+        if (!message) {
+            stopping = true;
+            why = Why::Error;
+            return;
+        }
+        message->setTo({compose::AddressOfLine(line)});
+        const bool smtpUtf8 = m_laneUtf8
+            && (lineUtf8 || compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
+        message->setSmtpUtf8(smtpUtf8);
+        building.job.message = message->encode();
+        building.job.size = message->size();
+        building.job.smtpUtf8 = smtpUtf8;
+        addLine(i, line, smtpUtf8);
+        ready = true;
+        m_host.processEvents();
+    };
+    // Lines read but never sent get no outcome; the skipped ones among them were reached.
+    const auto dropBuilding = [&] {
+        if (!building.skipped.isEmpty()) {
+            Unit skipped;
+            skipped.skipped = building.skipped;
+            skipped.skippedLines = building.skippedLines;
+            skipped.done = true;
+            m_units.push_back(std::move(skipped));
+        }
+        building = Unit();
+        ready = false;
+        counted = 0;
+    };
+
+    int next = 0;
+    for (;;) {
+        laneEvents(lanes.takeEvents(0));
+        emitUnits();
+        lanes.setWaitsCancelled(m_host.waitsCancelled());
+        if (!stopping && (m_host.cancelRequested() || m_stop == Stop::GaveUp)) {
+            stopping = true;
+            if (m_stop != Stop::GaveUp) {
+                why = Why::Cancelled;
+                lanes.setCancelled(true);
+                // The batch collected so far still goes, unless the limits would make it wait.
+                if (bcc && !building.job.lines.isEmpty() && !pacer.dayLimitReached()
+                    && pacer.waitMs() == 0) {
+                    Unit &unit = m_units.emplace_back(std::move(building));
+                    if (dispatch(unit))
+                        pacer.started();
+                    building = Unit();
+                }
+            }
+        }
+        if (stopping) {
+            dropBuilding();
+            failWaitingRetries();
+            if (lanes.busy() == 0 && m_units.empty() && m_retries.empty())
+                break;
+            m_host.processEvents();
+            laneEvents(lanes.takeEvents(50));
+            continue;
+        }
+
+        bool worked = false;
+        qint64 nextDue = -1;
+        Unit *unit = nullptr;
+        if (lanes.hasFreeLane()) {
+            // A complete transaction goes first, then a deferred one whose time has come,
+            // and only then is the next line read; a cancel is seen before anything more.
+            if (!ready && next > m_lastLine && !building.job.lines.isEmpty())
+                ready = true; // the last batch
+            unit = ready ? &building : dueRetry(&nextDue);
+            if (!unit && next <= m_lastLine) {
+                readLine(next++);
+                continue;
+            }
+        } else {
+            dueRetry(&nextDue);
+        }
+        if (unit) {
+            if (pacer.dayLimitReached()) {
+                stopping = true;
+                why = Why::DayLimit;
+                continue;
+            }
+            const qint64 wait = pacer.waitMs();
+            if (wait > 0) {
+                const QString text = Pacer::waitText(wait);
+                if (text != m_waiting) {
+                    m_waiting = text;
+                    m_host.showWaiting(text);
+                    m_host.setTitle(appTitle() + QStringLiteral(": ") + text);
+                }
+                nextDue = nextDue < 0 ? wait : std::min(nextDue, wait);
+            } else {
+                if (!m_waiting.isEmpty()) {
+                    m_waiting.clear();
+                    m_host.showWaiting(QString());
+                    m_shownTurn = -1;
+                }
+                if (unit == &building) {
+                    unit = &m_units.emplace_back(std::move(building));
+                    building = Unit();
+                    ready = false;
+                    counted = 0;
+                }
+                if (dispatch(*unit))
+                    pacer.started();
+                worked = true;
+            }
+        }
+        if (next > m_lastLine && building.job.lines.isEmpty() && !building.skipped.isEmpty())
+            dropBuilding(); // skipped lines at the end of the list
+        if (next > m_lastLine && building.job.lines.isEmpty() && lanes.busy() == 0
+            && m_units.empty() && m_retries.empty())
+            break;
+        if (!worked) {
+            m_host.processEvents();
+            const qint64 wait = nextDue < 0 ? 50 : std::clamp<qint64>(nextDue, 1, 50);
+            laneEvents(lanes.takeEvents(int(wait)));
+        }
+    }
+    if (!m_waiting.isEmpty()) {
+        m_waiting.clear();
+        m_host.showWaiting(QString());
+    }
+    if (bcc)
+        flushIfDue();
+    switch (why) {
+    case Why::Cancelled:
+        log(Text::SmtpCancelled);
+        break;
+    case Why::DayLimit:
+        log(kBang + Text::DayLimit.arg(profile.maxPerDay));
+        break;
+    case Why::Error:
+        log(kBang + m_error);
+        return false;
+    case Why::None:
+        break;
+    }
+    return true;
+}
+
+// Hands a unit's transaction to a lane; false when it needed none: the sender or every
+// address cannot go, and the server hears nothing.
+bool SendRun::Run::dispatch(Unit &unit)
+{
+    LaneJob &job = unit.job;
+    job.id = ++m_jobs;
+    unit.dispatched = true;
+    unit.senderText = m_host.sender();
+    if (job.bcc)
+        unit.batch = ++m_batches;
+    const QString address = compose::AddressOfLine(unit.senderText);
+    job.sender = job.smtpUtf8 ? address : compose::TransportAddress(address, false);
+    job.mayDefer = m_profile->retryTemporary && unit.tries < 3;
+    LaneResult &r = unit.result;
+    r.id = job.id;
+    r.rcpt.fill(0, job.lines.size());
+    r.deferred.fill(false, job.lines.size());
+    if (!job.smtpUtf8 && compose::NeedsSmtpUtf8(address)) {
+        r.stage = LaneResult::Stage::SenderRefused;
+        unit.done = true;
+        return false;
+    }
+    if (std::all_of(job.held.cbegin(), job.held.cend(), [](bool held) { return held; })) {
+        r.stage = LaneResult::Stage::NoneAccepted;
+        unit.done = true;
+        return false;
+    }
+    m_lanes->dispatch(job);
+    return true;
+}
+
+void SendRun::Run::laneEvents(std::deque<SmtpLanes::Event> events)
+{
+    for (SmtpLanes::Event &e : events) {
+        switch (e.kind) {
+        case SmtpLanes::Event::Kind::Status:
+            m_host.statusLine(e.status);
+            break;
+        case SmtpLanes::Event::Kind::BeforeEnd:
+            if (Unit *unit = findUnit(e.result.id)) {
+                QStringList lines;
+                for (const int index : std::as_const(e.indexes))
+                    lines.append(unit->job.lines.at(unit->job.indexes.indexOf(index)));
+                trying(e.indexes, lines, unit->batch);
+            }
+            m_lanes->release(e.result.id);
+            break;
+        case SmtpLanes::Event::Kind::Result:
+            if (Unit *unit = findUnit(e.result.id)) {
+                unit->result = std::move(e.result);
+                unit->done = true;
+                if (unit->result.gaveUp)
+                    m_stop = Stop::GaveUp;
+            }
+            break;
+        }
+    }
+}
+
+SendRun::Run::Unit *SendRun::Run::findUnit(int id)
+{
+    for (Unit &unit : m_units)
+        if (unit.dispatched && unit.job.id == id)
+            return &unit;
+    for (Unit &unit : m_retries)
+        if (unit.dispatched && unit.job.id == id)
+            return &unit;
+    return nullptr;
+}
+
+// Logs what is known, in list order: the units whose every earlier unit is logged, and the
+// deferred lines' later tries as they finish.
+void SendRun::Run::emitUnits()
+{
+    while (!m_units.empty() && m_units.front().done) {
+        emitUnit(m_units.front());
+        m_units.pop_front();
+    }
+    for (auto it = m_retries.begin(); it != m_retries.end();) {
+        if (it->done) {
+            emitUnit(*it);
+            it = m_retries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    showOldest();
+}
+
+// Progress, title and caret follow the oldest line not yet finished.
+void SendRun::Run::showOldest()
+{
+    const int oldest = m_units.empty() ? m_readTo : m_units.front().firstIndex();
+    if (oldest == m_shownTurn || !m_waiting.isEmpty() || oldest > m_lastLine)
+        return;
+    m_shownTurn = oldest;
+    showTurn(oldest);
+}
+
+SendRun::Run::Unit *SendRun::Run::dueRetry(qint64 *nextDue)
+{
+    const qint64 now = steadyNow();
+    for (Unit &unit : m_retries) {
+        if (unit.dispatched)
+            continue;
+        if (unit.due <= now)
+            return &unit;
+        const qint64 in = unit.due - now;
+        *nextDue = *nextDue < 0 ? in : std::min(*nextDue, in);
+    }
+    return nullptr;
+}
+
+// The run stops before their next try: the deferred lines were not delivered.
+void SendRun::Run::failWaitingRetries()
+{
+    for (auto it = m_retries.begin(); it != m_retries.end();) {
+        if (it->dispatched) {
+            ++it;
+            continue;
+        }
+        for (qsizetype k = 0; k < it->job.lines.size(); ++k) {
+            const QString &line = it->job.lines.at(k);
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + it->result.reply);
+            report(it->job.indexes.at(k), line, LineOutcome::Failed, 0, it->result.reply);
+        }
+        it = m_retries.erase(it);
+    }
+}
+
+void SendRun::Run::emitUnit(Unit &unit)
+{
+    using Stage = LaneResult::Stage;
+    const LaneJob &job = unit.job;
+    const LaneResult &r = unit.result;
+    const bool bcc = job.bcc;
+    if (r.stage == Stage::SenderRefused && !job.lines.isEmpty())
+        log(kBang + unit.senderText + Text::FromRefused);
+    const LineOutcome batchOutcome = r.stage == Stage::Sent ? LineOutcome::Sent
+        : r.stage == Stage::DataRefused                     ? LineOutcome::Refused
+        : r.stage == Stage::Uncertain                       ? LineOutcome::Uncertain
+                                                            : LineOutcome::Failed;
+    QList<qsizetype> deferred;
+    bool anyFinal = false;
+    bool anyAccepted = false;
+    qsizetype s = 0;
+    m_journal.beginGroup();
+    for (qsizetype k = 0; k <= job.lines.size(); ++k) {
+        const int index
+            = k < job.lines.size() ? job.indexes.at(k) : std::numeric_limits<int>::max();
+        for (; s < unit.skipped.size() && unit.skipped.at(s) < index; ++s)
+            report(unit.skipped.at(s), unit.skippedLines.at(s), LineOutcome::Skipped);
+        if (k == job.lines.size())
+            break;
+        const QString &line = job.lines.at(k);
+        m_host.moveCaretToLine(index);
+        if (r.deferred.value(k)) {
+            if (unit.tries == 0) // said once; the next line it gets is its outcome
+                log(kBang + line + Text::Deferred);
+            deferred.append(k);
+            continue;
+        }
+        anyFinal = true;
+        LineOutcome outcome = LineOutcome::Refused;
+        bool inBatch = false;
+        const bool accepted = r.rcpt.value(k) == 250 && !job.held.value(k);
+        if (r.stage == Stage::Failed) {
+            log(kBang + line + QStringLiteral("  ") + Text::SendError + r.reply);
+            outcome = LineOutcome::Failed;
+        } else if (r.stage == Stage::SenderRefused) {
+            if (bcc) // in one-by-one mode the sender's line stands for it
+                log(kBang + line + Text::AddressRefused);
+        } else if (!accepted) {
+            log(kBang + line + Text::AddressRefused);
+        } else if (bcc) {
+            log(line);
+            anyAccepted = true;
+            inBatch = r.tried;
+            outcome = batchOutcome;
+        } else {
+            switch (r.stage) {
+            case Stage::Sent:
+                log(line);
+                break;
+            case Stage::Error:
+                log(kBang + line + QStringLiteral("  ") + Text::SendError + r.reply);
+                showSendError(r.reply);
+                break;
+            case Stage::Uncertain:
+                log(kBang + line + Text::Uncertain);
+                break;
+            default:
+                log(kBang + line + Text::DataRefused);
+                break;
+            }
+            outcome
+                = r.stage == Stage::Sent || r.stage == Stage::Error || r.stage == Stage::Uncertain
+                ? batchOutcome
+                : LineOutcome::Refused;
+        }
+        report(index, line, outcome, unit.batch, r.reply, inBatch);
+    }
+    if (bcc && anyFinal) {
+        switch (r.stage) {
+        case Stage::Sent:
+            log(anyAccepted ? Text::BatchSent : Text::BatchRefused);
+            break;
+        case Stage::Uncertain:
+            log(Text::BatchUncertain);
+            break;
+        case Stage::Error:
+            log(kBang + Text::SendError + r.reply);
+            showSendError(r.reply);
+            break;
+        case Stage::Failed:
+            log(kBang + Text::SendError + r.reply);
+            break;
+        case Stage::Deferred:
+            break; // the batch goes again
+        default:
+            log(Text::BatchRefused);
+            break;
+        }
+    }
+    if (bcc && r.tried && anyAccepted)
+        m_journal.recordBatch(unit.batch, journalState(batchOutcome), r.reply);
+    m_journal.endGroup();
+    if (bcc && anyFinal)
+        flushIfDue();
+    if (deferred.isEmpty())
+        return;
+    // The deferred lines go again together, after at least the profile's wait.
+    Unit again;
+    again.job = job;
+    again.job.indexes.clear();
+    again.job.lines.clear();
+    again.job.recipients.clear();
+    again.job.held.clear();
+    for (const qsizetype k : std::as_const(deferred)) {
+        again.job.indexes.append(job.indexes.at(k));
+        again.job.lines.append(job.lines.at(k));
+        again.job.recipients.append(job.recipients.at(k));
+        again.job.held.append(job.held.at(k));
+    }
+    again.tries = unit.tries + 1;
+    again.due
+        = steadyNow() + 1000LL * m_profile->retryDelaysSeconds.at(size_t(std::min(unit.tries, 2)));
+    again.result.reply = r.reply;
+    m_retries.push_back(std::move(again));
 }
 
 // E. Mail-program route, common part.

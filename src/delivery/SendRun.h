@@ -106,6 +106,12 @@ public:
     // The waits before the reopen attempts after a lost SMTP connection, in milliseconds.
     // Default: 1, 5 and 15 s; there are never more than three attempts.
     void setReconnectDelays(const QList<int> &milliseconds) { m_reconnectDelays = milliseconds; }
+    // The steady clock, in milliseconds, of the pacing and of the waits before a deferred
+    // line is tried again. Default: the system's.
+    void setSteadyClock(std::function<qint64()> clock) { m_steadyClock = std::move(clock); }
+    // One session, one command at a time, unpaced and without deferred retries, whatever the
+    // profile says (a dry run has no server to be fast with or kind to).
+    void setPlainSessions(bool plain) { m_plainSessions = plain; }
 
     SendRunResult run(const SendRunSettings &settings);
 
@@ -128,6 +134,8 @@ private:
     QString m_logFolder;
     bool m_logFolderSet = false;
     QList<int> m_reconnectDelays {1000, 5000, 15000};
+    std::function<qint64()> m_steadyClock;
+    bool m_plainSessions = false;
     SendLog m_log;
     QString m_journalPath;
 };

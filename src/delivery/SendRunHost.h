@@ -35,6 +35,9 @@ public:
     virtual void setProgressPosition(int position) = 0;
     virtual void repaintProgress() { }
     virtual void setTitle(const QString &title) = 0;
+    // The run waits for its provider's limits: "čekám 42 s: limit serveru" for the progress
+    // line, "" when the wait is over.
+    virtual void showWaiting(const QString &text) { Q_UNUSED(text) }
     // Moves the caret of the address list to `index`, scrolls it into view and repaints it.
     virtual void moveCaretToLine(int index) = 0;
     // At the end of every run: the caret goes to the first column of its own line.

@@ -7,10 +7,36 @@
 
 namespace kolporta::delivery {
 
+namespace {
+
+// The program stays alive meanwhile, and a cancel ends the wait at once (false).
+bool waitPumping(SendRunHost &host, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+        host.processEvents();
+        if (host.cancelRequested())
+            return false;
+        if (deadline.hasExpired())
+            return true;
+        QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
+    }
+}
+
+} // namespace
+
 SmtpConnection::SmtpConnection(
     std::unique_ptr<SmtpSession> session, SendRunHost &host, QList<int> delaysMs)
+    : SmtpConnection(std::move(session),
+        Waits {[&host] { return host.cancelRequested(); },
+            [&host](int ms) { return waitPumping(host, ms); }},
+        std::move(delaysMs))
+{ }
+
+SmtpConnection::SmtpConnection(
+    std::unique_ptr<SmtpSession> session, Waits waits, QList<int> delaysMs)
     : m_session(std::move(session))
-    , m_host(host)
+    , m_waits(std::move(waits))
     , m_delaysMs(std::move(delaysMs))
 { }
 
@@ -49,7 +75,7 @@ bool SmtpConnection::lost()
 SmtpConnection::Recovery SmtpConnection::recover(int *attempts)
 {
     while (*attempts < MaxRetries) {
-        if (m_host.cancelRequested() || !waitBefore(*attempts))
+        if (m_waits.cancelled() || !waitBefore(*attempts))
             return Recovery::Cancelled;
         ++*attempts;
         if (open())
@@ -60,20 +86,11 @@ SmtpConnection::Recovery SmtpConnection::recover(int *attempts)
     return Recovery::RetriesUsed;
 }
 
-// The program stays alive meanwhile, and a cancel ends the wait at once (false).
 bool SmtpConnection::waitBefore(int attempt)
 {
     const int ms
         = m_delaysMs.isEmpty() ? 0 : m_delaysMs.at(qMin<qsizetype>(attempt, m_delaysMs.size() - 1));
-    const QDeadlineTimer deadline(ms);
-    for (;;) {
-        m_host.processEvents();
-        if (m_host.cancelRequested())
-            return false;
-        if (deadline.hasExpired())
-            return true;
-        QThread::msleep(ulong(qBound(qint64(1), deadline.remainingTime(), qint64(50))));
-    }
+    return m_waits.wait(ms);
 }
 
 void SmtpConnection::close()

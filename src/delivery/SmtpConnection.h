@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace kolporta::delivery {
@@ -28,7 +29,17 @@ public:
         GaveUp, // MaxRetries openings in a row failed
     };
 
+    // How the waits before a reopening are spent: `cancelled` says whether the user
+    // cancelled, and `wait` waits the milliseconds given, false when a cancel ended it.
+    struct Waits
+    {
+        std::function<bool()> cancelled;
+        std::function<bool(int ms)> wait;
+    };
+
+    // Waits that keep the host's program alive meanwhile.
     SmtpConnection(std::unique_ptr<SmtpSession> session, SendRunHost &host, QList<int> delaysMs);
+    SmtpConnection(std::unique_ptr<SmtpSession> session, Waits waits, QList<int> delaysMs);
 
     SmtpSession &session() { return *m_session; }
     bool isOpen() const { return m_open; }
@@ -51,7 +62,7 @@ private:
     bool waitBefore(int attempt);
 
     std::unique_ptr<SmtpSession> m_session;
-    SendRunHost &m_host;
+    Waits m_waits;
     QList<int> m_delaysMs;
     bool m_open = false;
     int m_failedOpenings = 0; // in a row

@@ -28,6 +28,7 @@ public:
     int cancelAtRead = -1; // the cancel button is pressed while this line is read
     std::function<void(int index)> onRead;
     std::function<void()> onPump;
+    std::function<void(const QString &text)> onWaiting;
 
     bool cancel = false;
     QStringList titles;
@@ -62,6 +63,11 @@ public:
     void setProgressMaximum(int maximum) override { progressMaximum = maximum; }
     void setProgressPosition(int position) override { progressPosition = position; }
     void setTitle(const QString &title) override { titles.append(title); }
+    void showWaiting(const QString &text) override
+    {
+        if (onWaiting)
+            onWaiting(text);
+    }
     void moveCaretToLine(int index) override { carets.append(index); }
     void processEvents() override
     {

@@ -9,6 +9,7 @@
 #include "SendRunFixtures.h"
 #include "TestSupport.h"
 
+#include "compose/MessageAssembly.h"
 #include "delivery/MailObject.h"
 #include "delivery/SendRun.h"
 #include "delivery/SmtpClient.h"
@@ -59,6 +60,10 @@ private slots:
     void workedExampleOverAiosmtpd();
     void faultMatrix_data();
     void faultMatrix();
+    void lanes_data();
+    void lanes();
+    void lanesOverAiosmtpd_data();
+    void lanesOverAiosmtpd();
     void restartedServer_data();
     void restartedServer();
     void envelope_data();
@@ -423,6 +428,309 @@ void TestSendRunRoutes::faultMatrix()
             QVERIFY2(records.contains(
                          QStringLiteral("%1t").arg(rcpt == QLatin1String("a@x.cz") ? 1 : 2)),
                 qPrintable(records));
+}
+
+// The profile's keys of speed and quotas against a scripted server: pipelined transactions
+// (replies in one chunk and byte by byte, refusals at each command of a group), several
+// connections answering at different speeds, deferred 4xx replies, and pacing, with the
+// steady clock moved on by the run's pumps and waits. Lines a to f; the log is the whole
+// log, and the server kept each line that was sent exactly once.
+void TestSendRunRoutes::lanes_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<QString>("keys"); // of the profile, ";" between them
+    QTest::addColumn<QStringList>("server"); // "VERB reply=|queue=TEXT", "VERB drop|closing N",
+                                             // "byte", "delays=MS,MS..."
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("cancelAt"); // the cancel button is pressed while this line is read
+    QTest::addColumn<int>("runs"); // the same run again; the last one is looked at
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("outcomes");
+
+    const QString s1 = QStringLiteral("Odesilani pres SMTP - individualne");
+    const QString b2 = QStringLiteral("Odesilani pres SMTP - BCC kopie po 2");
+    const QString b3 = QStringLiteral("Odesilani pres SMTP - BCC kopie po 3");
+    const QString end = QStringLiteral("--- odesilani ukonceno ---");
+    const QString sent = QStringLiteral("--- odeslano ---");
+    const QString a = QStringLiteral("Anna <a@x.cz>"), b = QStringLiteral("b@x.cz"),
+                  c = QStringLiteral("c@x.cz"), d = QStringLiteral("d@x.cz"),
+                  e = QStringLiteral("e@x.cz"), f = QStringLiteral("f@x.cz");
+    const auto refused = [](const QString &line) {
+        return QStringLiteral("!!! ") + line
+            + QStringLiteral("  Chyba - adresa odmítnuta serverem");
+    };
+    const auto later = [](const QString &line) {
+        return QStringLiteral("!!! ") + line
+            + QStringLiteral("  dočasně odmítnuto, opakuji později");
+    };
+    const QString fromRefused
+        = QStringLiteral("!!! Odesilatel <from@example.cz>  Chyba při komunikaci - FROM");
+    const QString dataRefused = QStringLiteral("!!! Anna <a@x.cz>  Chyba při odesílání zprávy");
+    const QString batchRefused = QStringLiteral("!!! Chyba při odesílání");
+    const QString pipe = QStringLiteral("Pipelining=1");
+    const QString ehlo = QStringLiteral("EHLO reply=250-fake.test\r\n250 PIPELINING");
+    const auto bad = [](const char *verb) {
+        return QLatin1String(verb) + QStringLiteral(" queue=503 bad sequence");
+    };
+    const QString retry = QStringLiteral("RetryTemporary=1;RetryDelays=5");
+    const auto dayLimit = [](int n) {
+        return QStringLiteral("!!! denní limit serveru vyčerpán (MaxPerDay=%1), zbylé řádky lze "
+                              "odeslat zítra")
+            .arg(n);
+    };
+
+    QTest::newRow("pipelined, one by one")
+        << false << 2 << pipe << QStringList {ehlo} << 2 << -1 << 1 << QStringList {s1, a, b, end}
+        << QStringLiteral("SS");
+    QTest::newRow("pipelined, one by one, byte by byte")
+        << false << 2 << pipe << QStringList {ehlo, QStringLiteral("byte")} << 2 << -1 << 1
+        << QStringList {s1, a, b, end} << QStringLiteral("SS");
+    QTest::newRow("pipelined, bcc")
+        << true << 2 << pipe << QStringList {ehlo} << 3 << -1 << 1
+        << QStringList {b2, a, b, sent, c, sent, end} << QStringLiteral("SSS");
+    QTest::newRow("pipelined, bcc, byte by byte")
+        << true << 2 << pipe << QStringList {ehlo, QStringLiteral("byte")} << 3 << -1 << 1
+        << QStringList {b2, a, b, sent, c, sent, end} << QStringLiteral("SSS");
+    QTest::newRow("pipelined: sender refused")
+        << false << 2 << pipe
+        << QStringList {ehlo, QStringLiteral("MAIL queue=550 no"), bad("RCPT"), bad("DATA")} << 2
+        << -1 << 1 << QStringList {s1, fromRefused, b, end} << QStringLiteral("RS");
+    QTest::newRow("pipelined: address refused")
+        << false << 2 << pipe
+        << QStringList {ehlo, QStringLiteral("RCPT queue=550 no"),
+               QStringLiteral("DATA queue=554 no valid recipients")}
+        << 2 << -1 << 1 << QStringList {s1, refused(a), b, end} << QStringLiteral("RS");
+    QTest::newRow("pipelined: DATA refused")
+        << false << 2 << pipe << QStringList {ehlo, QStringLiteral("DATA queue=554 no")} << 2 << -1
+        << 1 << QStringList {s1, dataRefused, b, end} << QStringLiteral("RS");
+    QTest::newRow("pipelined: the message refused")
+        << false << 2 << pipe << QStringList {ehlo, QStringLiteral(". queue=554 no")} << 2 << -1
+        << 1 << QStringList {s1, dataRefused, b, end} << QStringLiteral("RS");
+    QTest::newRow("pipelined, bcc: sender refused")
+        << true << 2 << pipe
+        << QStringList {ehlo, QStringLiteral("MAIL queue=550 no"), bad("RCPT"), bad("RCPT"),
+               bad("DATA")}
+        << 3 << -1 << 1
+        << QStringList {b2, fromRefused, refused(a), refused(b), batchRefused, c, sent, end}
+        << QStringLiteral("RRS");
+    QTest::newRow("pipelined, bcc: an address refused")
+        << true << 2 << pipe << QStringList {ehlo, QStringLiteral("RCPT queue=550 no")} << 3 << -1
+        << 1 << QStringList {b2, refused(a), b, sent, c, sent, end} << QStringLiteral("RSS");
+    QTest::newRow("pipelined, bcc: every address refused, 354 never comes")
+        << true << 2 << pipe
+        << QStringList {ehlo, QStringLiteral("RCPT queue=550 no"),
+               QStringLiteral("RCPT queue=550 no"),
+               QStringLiteral("DATA queue=554 no valid recipients")}
+        << 3 << -1 << 1 << QStringList {b2, refused(a), refused(b), batchRefused, c, sent, end}
+        << QStringLiteral("RRS");
+    QTest::newRow("pipelined, bcc: DATA refused")
+        << true << 2 << pipe << QStringList {ehlo, QStringLiteral("DATA queue=451 later")} << 3
+        << -1 << 1 << QStringList {b2, a, b, batchRefused, c, sent, end} << QStringLiteral("RRS");
+
+    QTest::newRow("three connections of different speeds")
+        << false << 2 << QStringLiteral("Connections=3")
+        << QStringList {QStringLiteral("delays=60,0,20")} << 6 << -1 << 1
+        << QStringList {s1, a, b, c, d, e, f, end} << QStringLiteral("SSSSSS");
+    QTest::newRow("two connections of different speeds, bcc, pipelined")
+        << true << 2 << QStringLiteral("Connections=2;Pipelining=1")
+        << QStringList {ehlo, QStringLiteral("delays=60,0")} << 5 << -1 << 1
+        << QStringList {b2, a, b, sent, c, d, sent, e, sent, end} << QStringLiteral("SSSSS");
+    QTest::newRow("a lost connection is made again while the others go on")
+        << false << 2 << QStringLiteral("Connections=3")
+        << QStringList {QStringLiteral("MAIL drop 2")} << 6 << -1 << 1
+        << QStringList {s1, a, b, c, d, e, f, end} << QStringLiteral("SSSSSS");
+    QTest::newRow("cancel: the messages under way finish first")
+        << false << 2 << QStringLiteral("Connections=2")
+        << QStringList {QStringLiteral("delays=30,30")} << 6 << 2 << 1
+        << QStringList {s1, a, b, QStringLiteral("!!! odesilani preruseno uzivatelem"), end}
+        << QStringLiteral("SS----");
+
+    QTest::newRow("451 twice, then 250")
+        << false << 2 << retry
+        << QStringList {QStringLiteral(". queue=451 greylisted"),
+               QStringLiteral(". queue=451 greylisted")}
+        << 1 << -1 << 1 << QStringList {s1, later(a), a, end} << QStringLiteral("S");
+    QTest::newRow("a deferred line waits while the next goes")
+        << false << 2 << retry << QStringList {QStringLiteral("RCPT queue=451 later")} << 2 << -1
+        << 1 << QStringList {s1, later(a), b, a, end} << QStringLiteral("SS");
+    QTest::newRow("bcc: a deferred address goes again in a batch of its own")
+        << true << 3 << retry << QStringList {QStringLiteral("RCPT queue=451 later")} << 3 << -1
+        << 1 << QStringList {b3, later(a), b, c, sent, a, sent, end} << QStringLiteral("SSS");
+    QTest::newRow("bcc: a 4xx to DATA defers the batch")
+        << true << 2 << retry << QStringList {QStringLiteral("DATA queue=451 later")} << 2 << -1
+        << 1 << QStringList {b2, later(a), later(b), a, b, sent, end} << QStringLiteral("SS");
+    QTest::newRow("the tries run out: refused")
+        << false << 2 << retry << QStringList {QStringLiteral("RCPT reply=451 later")} << 1 << -1
+        << 1 << QStringList {s1, later(a), refused(a), end} << QStringLiteral("R");
+    QTest::newRow("without the key a 4xx is a refusal")
+        << false << 2 << QStringLiteral("MinDelayMs=1")
+        << QStringList {QStringLiteral("RCPT queue=451 later")} << 2 << -1 << 1
+        << QStringList {s1, refused(a), b, end} << QStringLiteral("RS");
+    QTest::newRow("421 is a lost connection, not a deferral")
+        << false << 2 << retry << QStringList {QStringLiteral("MAIL closing 1")} << 2 << -1 << 1
+        << QStringList {s1, a, b, end} << QStringLiteral("SS");
+
+    QTest::newRow("a per-minute limit makes the run wait")
+        << false << 2 << QStringLiteral("MaxPerMinute=1") << QStringList() << 2 << -1 << 1
+        << QStringList {s1, a, b, end} << QStringLiteral("SS");
+    QTest::newRow("the per-day limit stops the run")
+        << false << 2 << QStringLiteral("MaxPerDay=2") << QStringList() << 3 << -1 << 1
+        << QStringList {s1, a, b, dayLimit(2), end} << QStringLiteral("SS-");
+    QTest::newRow("the per-day limit counts the day's earlier runs")
+        << false << 2 << QStringLiteral("MaxPerDay=3") << QStringList() << 2 << -1 << 2
+        << QStringList {s1, a, dayLimit(3), end} << QStringLiteral("S-");
+}
+
+void TestSendRunRoutes::lanes()
+{
+    QFETCH(bool, bcc);
+    QFETCH(int, batch);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, server);
+    QFETCH(int, lines);
+    QFETCH(int, cancelAt);
+    QFETCH(int, runs);
+    QFETCH(QStringList, log);
+    QFETCH(QString, outcomes);
+
+    FakeSmtpServer fake;
+    for (const QString &item : std::as_const(server)) {
+        const qsizetype blank = item.indexOf(QLatin1Char(' '));
+        const QByteArray verb = item.left(blank).toUtf8();
+        const QString rest = item.mid(blank + 1);
+        if (item == QLatin1String("byte"))
+            fake.setByteByByte(true);
+        else if (item.startsWith(QLatin1String("delays="))) {
+            QList<int> delays;
+            for (const QString &ms : item.mid(7).split(QLatin1Char(',')))
+                delays.append(ms.toInt());
+            fake.setConnectionDelays(delays);
+        } else if (rest.startsWith(QLatin1String("reply=")))
+            fake.setReply(verb, rest.mid(6).toUtf8());
+        else if (rest.startsWith(QLatin1String("queue=")))
+            fake.queueReply(verb, rest.mid(6).toUtf8());
+        else
+            fake.setFault(verb,
+                rest.startsWith(QLatin1String("drop")) ? FakeSmtpServer::Fault::Drop
+                                                       : FakeSmtpServer::Fault::Closing,
+                rest.section(QLatin1Char(' '), 1).toInt());
+    }
+    // A profile of its own, so that no other row's journals count toward its day.
+    static int rows = 0;
+    const QString profile = QStringLiteral("lanes%1").arg(++rows);
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[%1]\r\nServer=%2\r\nPort=%3\r\nTimeout=5\r\n%4\r\n")
+            .arg(profile, fake.host(), fake.portText(),
+                QString(keys).replace(QLatin1Char(';'), QStringLiteral("\r\n")))
+            .toUtf8());
+
+    const QStringList pool {QStringLiteral("Anna <a@x.cz>"), QStringLiteral("b@x.cz"),
+        QStringLiteral("c@x.cz"), QStringLiteral("d@x.cz"), QStringLiteral("e@x.cz"),
+        QStringLiteral("f@x.cz")};
+    RecordingHost host;
+    host.lines = pool.mid(0, lines);
+    host.profile = profile;
+    // The steady clock goes on a second at each pump, and ten while the run shows a wait.
+    qint64 clock = 0;
+    host.onPump = [&clock] { clock += 1000; };
+    host.onWaiting = [&clock](const QString &) { clock += 10000; };
+    for (int run = 0; run < runs; ++run) {
+        host.logLines.clear();
+        host.titles.clear();
+        host.outcomes.clear();
+        host.outcomeReports = 0;
+        host.cancelAtRead = cancelAt;
+        SendRun sendRun(&host);
+        sendRun.setReconnectDelays({1, 1, 1});
+        sendRun.setSteadyClock([&clock] { return clock; });
+        SendRunSettings settings;
+        settings.route = 0;
+        settings.sendAsBcc = bcc;
+        settings.batchSizeText = QString::number(batch);
+        settings.body = QStringLiteral("Zpráva pro %TO%");
+        settings.addressLines = host.lines;
+        QCOMPARE(sendRun.run(settings).status, SendRunResult::Status::Finished);
+    }
+    QCOMPARE(host.logLines, log);
+    QCOMPARE(host.outcomeText(), outcomes);
+    QCOMPARE(host.outcomeReports, host.outcomes.size());
+    QStringList kept;
+    for (const FakeSmtpServer::Delivery &delivery : fake.deliveries())
+        for (const QByteArray &rcpt : delivery.recipients)
+            kept.append(QString::fromUtf8(rcpt));
+    QStringList expected; // an earlier run sent every line
+    for (int run = 1; run < runs; ++run)
+        for (const QString &line : std::as_const(host.lines))
+            expected.append(compose::AddressOfLine(line));
+    for (int i = 0; i < outcomes.size(); ++i)
+        if (outcomes.at(i) == QLatin1Char('S'))
+            expected.append(compose::AddressOfLine(host.lines.at(i)));
+    kept.sort();
+    expected.sort();
+    QCOMPARE(kept, expected);
+    if (keys.contains(QLatin1String("Pipelining=1"))) {
+        // Every transaction went as one group: MAIL FROM, its RCPT TO and DATA.
+        for (const QByteArrayList &group : fake.commandGroups())
+            if (group.constFirst().startsWith("MAIL"))
+                QCOMPARE(group.constLast(), QByteArray("DATA"));
+    }
+    // The wait shows in the title, with its seconds.
+    const bool waited = std::any_of(host.titles.cbegin(), host.titles.cend(), [](const QString &t) {
+        return t.startsWith(QStringLiteral("Kolporta: čekám "))
+            && t.endsWith(QStringLiteral(" s: limit serveru"));
+    });
+    QCOMPARE(waited, keys.contains(QLatin1String("MaxPerMinute")));
+}
+
+// Four connections to a real server: every address arrives exactly once, and the log reads
+// as one connection's would.
+void TestSendRunRoutes::lanesOverAiosmtpd_data()
+{
+    QTest::addColumn<bool>("bcc");
+    QTest::newRow("one by one") << false;
+    QTest::newRow("bcc") << true;
+}
+
+void TestSendRunRoutes::lanesOverAiosmtpd()
+{
+    QFETCH(bool, bcc);
+    AiosmtpdServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::writeBytes(settings::HomeFolder::smtpIniPath(),
+        QStringLiteral("[Rychlý]\r\nServer=%1\r\nPort=%2\r\nTimeout=5\r\nConnections=4\r\n"
+                       "Pipelining=1\r\n")
+            .arg(server.host(), server.portText())
+            .toUtf8());
+    RecordingHost host;
+    host.profile = QStringLiteral("Rychlý");
+    QStringList addresses;
+    QStringList log {bcc ? QStringLiteral("Odesilani pres SMTP - BCC kopie po 5")
+                         : QStringLiteral("Odesilani pres SMTP - individualne")};
+    for (int i = 1; i <= 23; ++i) {
+        addresses.append(QStringLiteral("r%1@x.cz").arg(i));
+        host.lines.append(QStringLiteral("Příjemce %1 <r%1@x.cz>").arg(i));
+        log.append(host.lines.constLast());
+        if (bcc && (i % 5 == 0 || i == 23))
+            log.append(QStringLiteral("--- odeslano ---"));
+    }
+    log.append(QStringLiteral("--- odesilani ukonceno ---"));
+    SendRun run(&host);
+    SendRunSettings settings;
+    settings.route = 0;
+    settings.sendAsBcc = bcc;
+    settings.batchSizeText = QStringLiteral("5");
+    settings.body = QStringLiteral("Zpráva pro %TO%");
+    QCOMPARE(run.run(settings).status, SendRunResult::Status::Finished);
+    QCOMPARE(host.logLines, log);
+    QVERIFY(server.waitForMessages(bcc ? 5 : 23));
+    QStringList got;
+    for (const AiosmtpdServer::Message &message : server.messages())
+        got += message.rcptTo;
+    got.sort();
+    addresses.sort();
+    QCOMPARE(got, addresses);
 }
 
 void TestSendRunRoutes::restartedServer_data()

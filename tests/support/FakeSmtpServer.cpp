@@ -8,6 +8,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace kolporta::test {
 
@@ -46,6 +47,9 @@ protected:
         m_connections.append(c);
         {
             QMutexLocker lock(&m_owner->m_mutex);
+            const QList<int> &delays = m_owner->m_connectionDelays;
+            if (!delays.isEmpty())
+                c->delayMs = delays.at(m_owner->m_connections % delays.size());
             ++m_owner->m_connections;
             ++m_owner->m_open;
         }
@@ -79,6 +83,7 @@ private:
         bool afterChallenge = false;
         bool silent = false;
         bool closing = false;
+        int delayMs = 0; // every reply of this connection goes out this much later
         QByteArray lastCode; // of the last reply sent; empty when none was
         QByteArrayList recipients; // accepted since the last MAIL
     };
@@ -191,6 +196,12 @@ private:
                 c->socket->waitForBytesWritten(1000);
                 QThread::usleep(100);
             }
+        } else if (c->delayMs > 0) {
+            // Later, without holding up the other connections; in order, as each waits alike.
+            QTimer::singleShot(c->delayMs, c->socket, [socket = c->socket, reply] {
+                socket->write(reply);
+                socket->flush();
+            });
         } else {
             c->socket->write(reply); // flushed by read() once the commands at hand are answered
         }
@@ -268,6 +279,12 @@ void FakeSmtpServer::setReplyDelay(int milliseconds)
 {
     QMutexLocker lock(&m_mutex);
     m_replyDelayMs = milliseconds;
+}
+
+void FakeSmtpServer::setConnectionDelays(const QList<int> &milliseconds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_connectionDelays = milliseconds;
 }
 
 void FakeSmtpServer::queueReply(const QByteArray &verb, const QByteArray &reply)

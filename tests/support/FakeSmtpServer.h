@@ -68,6 +68,9 @@ public:
     // Waits this long before each reply: a slow server, so that a client can be stopped at
     // any point of a session. What the server got is recorded before the wait.
     void setReplyDelay(int milliseconds);
+    // The n-th connection (from 0, counted over the server's life) answers every command
+    // milliseconds[n % size] late, without holding up the others: servers of different speeds.
+    void setConnectionDelays(const QList<int> &milliseconds);
     // Enables STARTTLS: after a 2xx reply to "STARTTLS" the server starts TLS with this
     // certificate and key (PEM files). Whatever else the reply text holds goes out in the
     // same write, before the handshake, which is how an injection attack looks.
@@ -112,6 +115,7 @@ private:
     int m_handshakes = 0;
     bool m_byteByByte = false;
     int m_replyDelayMs = 0;
+    QList<int> m_connectionDelays;
     bool m_tls = false;
 
     QThread m_thread;
