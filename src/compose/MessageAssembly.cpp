@@ -162,7 +162,14 @@ QString escapedForHtml(const QString &text)
 
 QString AddressOfLine(const QString &line)
 {
-    QStringView text(line);
+    // A line end inside the address would start a new SMTP command or header line, so it
+    // becomes a blank; a CR LF becomes one, as in the line's header, so that the envelope
+    // and the header name the same address.
+    QString oneLine = line;
+    oneLine.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    oneLine.replace(u'\r', u' ');
+    oneLine.replace(u'\n', u' ');
+    QStringView text(oneLine);
     const qsizetype open = text.indexOf(u'<');
     if (open >= 0)
         text = text.sliced(open + 1);
@@ -171,12 +178,7 @@ QString AddressOfLine(const QString &line)
         text = text.first(close);
     if (open < 0)
         text = withoutEndComments(text);
-    QString address = trimmedOfControls(text);
-    // A line end inside the address would start a new SMTP command or header line.
-    for (QChar &c : address)
-        if (c == u'\r' || c == u'\n')
-            c = u' ';
-    return address;
+    return trimmedOfControls(text);
 }
 
 bool IsBlankLine(const QString &line)

@@ -38,7 +38,7 @@ private slots:
             << QStringLiteral("*Jan <a@b.cz>") << QStringLiteral("a@b.cz")
             << QStringLiteral("a@b.cz");
         QTest::newRow("line end inside cannot start a command") << QStringLiteral(
-            "a@b.cz\r\nDATA") << QStringLiteral("a@b.cz  DATA") << QStringLiteral("a@b.cz  DATA");
+            "a@b.cz\r\nDATA\r") << QStringLiteral("a@b.cz DATA") << QStringLiteral("a@b.cz DATA");
         QTest::newRow("trailing comment is the name")
             << QStringLiteral(u"marie@example.cz (Marie Dvořáková) ")
             << QStringLiteral("marie@example.cz") << QStringLiteral("marie@example.cz");
