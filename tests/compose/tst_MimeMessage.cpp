@@ -316,6 +316,99 @@ private slots:
         QCOMPARE(fileIndex, expectedFiles.size());
     }
 
+    // A message filled in from the run's template is the one the full builder makes of the
+    // filled body, byte for byte but for the boundaries: for every tree, with macro values
+    // that change the plain-text part's charset, the line breaks and the dot-stuffing, and
+    // for the messages after the first, also once a file has changed.
+    void templateMatchesBuilder_data()
+    {
+        QTest::addColumn<int>("tree");
+        QTest::addColumn<QString>("to");
+        const QList<std::pair<const char *, QString>> values {
+            {"ascii", QStringLiteral("Jan Novak <jan@example.cz>")},
+            {"czech", QStringLiteral(u"  Jan Nováček <jan@example.cz>  ")},
+            {"beyond latin", QStringLiteral(u"Ωμέγα 日本 <omega@example.cz>")},
+            {"empty", QString()},
+            {"long", QStringLiteral(u"Dlouhé jméno ").repeated(40) + QStringLiteral("<x@y.cz>")},
+            {"awkward", QStringLiteral("%FROM% = &amp; <b>x</b>\r\n.dot  \t%\r\n.\r\nend=\r\n")},
+        };
+        const char *trees[] = {"plain", "plain, attachments", "html", "html, pictures",
+            "html, attachments", "html, pictures, attachments", "html, macro in a link"};
+        for (int tree = 0; tree < int(std::size(trees)); ++tree)
+            for (const auto &[name, to] : values)
+                QTest::addRow("%s, %s", trees[tree], name) << tree << to;
+    }
+    void templateMatchesBuilder()
+    {
+        QFETCH(int, tree);
+        QFETCH(QString, to);
+        const bool html = tree >= 2;
+        MessageContent content;
+        content.html = html;
+        content.contentIdDomain = "run.test";
+        const QString attachment = file(QStringLiteral("template.pdf"));
+        kolporta::test::writeBytes(attachment, randomBytes(200, 9));
+        if (tree == 1 || tree == 4 || tree == 5)
+            content.attachments << attachment << file(QStringLiteral(u"žluťoučký kůň.txt"));
+        if (tree == 3 || tree == 5)
+            content.pictures << file(QStringLiteral("a.gif")) << file(QStringLiteral("b.png"));
+        const QString plainBody
+            = QStringLiteral(u"Dobrý den, %TO%,\r\n.tečka\r\n%FROM% %SUBJECT%\r\n")
+            + QString(90, u'x') + QStringLiteral("\r\n%TO%");
+        const QString htmlBody
+            = QStringLiteral(u"<p>Dobrý den, %TO%,</p>\r\n.<p>%FROM% píše: %SUBJECT% %TO%</p><img "
+                             u"src=\"a.gif\"><p>")
+            + QStringLiteral(u"Dlouhý řádek ").repeated(12)
+            + (tree == 6 ? QStringLiteral("<a href=\"mailto:%TO%\">%TO%</a></p>")
+                         : QStringLiteral("</p>"));
+        content.body
+            = html ? PrepareHtmlBody(htmlBody, false, content.pictures, "run.test") : plainBody;
+        content.textTemplate = std::make_shared<PlainTextTemplate>(content.body);
+        auto environment = fixedEnvironment();
+        environment.boundary = nullptr; // the run's own boundaries, as a run has them
+        SetMessageEnvironment(environment);
+
+        const QString from = QStringLiteral(u"Petr Svoboda <petr@example.cz>");
+        const QString subject = QStringLiteral(u"Nabídka %TO%");
+        // The boundaries in order of appearance, each replaced by its number.
+        const auto wire = [&](MimeMessage &message, const QString &toText) {
+            message.setFrom(from);
+            message.setTo({AddressOfLine(toText), QStringLiteral("k@x.cz")});
+            message.setSubject(subject);
+            QByteArray bytes = message.encode().join("\r\n") + "\r\n";
+            qint64 size = 0;
+            for (const QByteArray &line : message.lines())
+                size += line.size() + 2;
+            if (message.size() != size)
+                return QByteArray("size differs");
+            static const QRegularExpression boundary(QStringLiteral("boundary=\"([^\"]+)\""));
+            int n = 0;
+            for (const QRegularExpressionMatch &m :
+                boundary.globalMatch(QString::fromLatin1(bytes)))
+                bytes.replace(m.captured(1).toLatin1(), "B" + QByteArray::number(++n));
+            return bytes;
+        };
+        MessageTemplate once(content, nullptr);
+        const QString other = QStringLiteral("Eva <eva@example.cz>");
+        for (const QString &value : {to, other, to}) {
+            if (value == other && tree == 1) {
+                // A changed file is read again, and so is the template.
+                kolporta::test::writeBytes(attachment, randomBytes(300, 10));
+            }
+            QString error;
+            auto filled = once.message(value, from, subject, &error);
+            QVERIFY2(filled, qPrintable(error));
+            MessageContent full = content;
+            full.body = ApplyMacros(content.body, value, from, subject, html);
+            full.macroTo = value;
+            full.macroFrom = from;
+            full.macroSubject = subject;
+            auto built = BuildMessage(full, nullptr, &error);
+            QVERIFY2(built, qPrintable(error));
+            QCOMPARE(wire(*filled, value), wire(*built, value));
+        }
+    }
+
     void textParts_data()
     {
         QTest::addColumn<bool>("html");
