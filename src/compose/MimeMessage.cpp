@@ -112,8 +112,16 @@ GDateTime *toGDateTime(const QDateTime &when)
 // apart at LF), in the charset the part declares.
 QByteArray withLfLineEnds(QByteArray bytes)
 {
-    if (bytes.contains('\r'))
-        bytes.replace("\r\n", "\n");
+    const char *cr = static_cast<const char *>(memchr(bytes.constData(), '\r', bytes.size()));
+    if (!cr)
+        return bytes;
+    char *data = bytes.data();
+    const char *end = data + bytes.size();
+    char *to = data + (cr - bytes.constData());
+    for (const char *from = to; from < end; ++from)
+        if (!(*from == '\r' && from + 1 < end && from[1] == '\n'))
+            *to++ = *from;
+    bytes.truncate(to - data);
     return bytes;
 }
 
@@ -188,6 +196,22 @@ void appendField(
 // The markers of a template's text parts; like the file markers, never a line GMime writes.
 const QByteArray kPlainMarker = QByteArrayLiteral("\x01KOLPORTA-TEXT-PLAIN\x01");
 const QByteArray kHtmlMarker = QByteArrayLiteral("\x01KOLPORTA-TEXT-HTML\x01");
+
+// The header fields that stay the same from one message of a run to the next, kept as the
+// last message had them.
+struct HeaderCache
+{
+    QMutex lock;
+    QString from;
+    bool smtpUtf8 = false;
+    QList<QByteArray> fromLines;
+    QByteArray idDomain;
+    QString subject;
+    QList<QByteArray> subjectLines;
+    qint64 second = std::numeric_limits<qint64>::min();
+    int offset = 0;
+    QByteArray dateLine;
+};
 
 // A template's lines after its header fields, with the places of the text parts' lines.
 struct TemplateLayout
@@ -309,6 +333,7 @@ struct MimeMessage::Private
     qint64 size = 0;
     // A message made from a template: its layout and the encoded text of its text parts.
     std::shared_ptr<const TemplateLayout> layout;
+    std::shared_ptr<HeaderCache> headers;
     QByteArray plainText, htmlText;
 
     ~Private()
@@ -600,7 +625,20 @@ void MimeMessage::Private::encodeFromLayout(const MessageEnvironment &env)
     lines.reserve(layout->lines.size() + 16 + (plainText.size() + htmlText.size()) / 64);
 
     // The header fields as encode() has GMime write them.
-    appendField(&lines, &size, "From", FoldedHeaderValue("From", mailboxTokens(from, smtpUtf8)));
+    QMutexLocker locker(&headers->lock);
+    if (headers->fromLines.isEmpty() || headers->from != from || headers->smtpUtf8 != smtpUtf8) {
+        headers->fromLines.clear();
+        qint64 unused = 0;
+        appendField(&headers->fromLines, &unused, "From",
+            FoldedHeaderValue("From", mailboxTokens(from, smtpUtf8)));
+        headers->from = from;
+        headers->smtpUtf8 = smtpUtf8;
+        headers->idDomain = MessageIdDomain(from);
+    }
+    for (const QByteArray &line : std::as_const(headers->fromLines)) {
+        lines.append(line);
+        size += line.size() + 2;
+    }
     if (!to.isEmpty()) {
         HeaderTokens tokens;
         for (const QString &text : std::as_const(to)) {
@@ -610,18 +648,36 @@ void MimeMessage::Private::encodeFromLayout(const MessageEnvironment &env)
         }
         appendField(&lines, &size, "To", FoldedHeaderValue("To", tokens));
     }
-    const QString oneLine = OneHeaderLine(subject);
-    if (!oneLine.isEmpty())
-        appendField(
-            &lines, &size, "Subject", FoldedHeaderValue("Subject", UnstructuredTokens(oneLine)));
-    GDateTime *date = toGDateTime(env.now ? env.now() : localNow());
-    char *dateText = g_mime_utils_header_format_date(date);
-    g_date_time_unref(date);
-    appendField(&lines, &size, "Date", ' ' + QByteArray(dateText) + '\n');
-    g_free(dateText);
+    if (headers->subject.isNull() || headers->subject != subject) {
+        headers->subjectLines.clear();
+        const QString oneLine = OneHeaderLine(subject);
+        qint64 unused = 0;
+        if (!oneLine.isEmpty())
+            appendField(&headers->subjectLines, &unused, "Subject",
+                FoldedHeaderValue("Subject", UnstructuredTokens(oneLine)));
+        headers->subject = subject.isNull() ? QStringLiteral("") : subject;
+    }
+    for (const QByteArray &line : std::as_const(headers->subjectLines)) {
+        lines.append(line);
+        size += line.size() + 2;
+    }
+    // The Date changes once a second.
+    const QDateTime when = env.now ? env.now() : localNow();
+    const qint64 second = when.toSecsSinceEpoch();
+    if (env.now || headers->second != second || headers->offset != when.offsetFromUtc()) {
+        GDateTime *date = toGDateTime(when);
+        char *dateText = g_mime_utils_header_format_date(date);
+        g_date_time_unref(date);
+        headers->dateLine = QByteArrayLiteral("Date: ") + dateText;
+        g_free(dateText);
+        headers->second = second;
+        headers->offset = when.offsetFromUtc();
+    }
+    lines.append(headers->dateLine);
+    size += headers->dateLine.size() + 2;
     const QByteArray localPart = env.messageId ? env.messageId() : defaultMessageIdLocalPart();
     appendField(&lines, &size, "Message-Id",
-        " <" + (localPart + '@' + MessageIdDomain(from)).trimmed() + ">\n");
+        " <" + (localPart + '@' + headers->idDomain).trimmed() + ">\n");
     appendField(&lines, &size, "MIME-Version", " 1.0\n");
     appendField(&lines, &size, "X-mailer", QByteArray(" ") + kXMailer + '\n');
 
@@ -649,6 +705,7 @@ struct MessageTemplate::Private
     QList<CachedPartPtr> attachments, pictures;
     // By charset of the plain-text part; null where the template cannot stand for the tree.
     QHash<QByteArray, std::shared_ptr<const TemplateLayout>> layouts;
+    std::shared_ptr<HeaderCache> headers = std::make_shared<HeaderCache>();
 
     std::shared_ptr<const TemplateLayout> layoutFor(const QByteArray &charset);
     std::shared_ptr<const TemplateLayout> makeLayout(const QByteArray &charset);
@@ -758,6 +815,7 @@ std::unique_ptr<MimeMessage> MessageTemplate::message(
 
     auto message = std::make_unique<MimeMessage::Private>();
     message->layout = std::move(layout);
+    message->headers = d->headers;
     message->plainText = quotedPrintable(withLfLineEnds(EncodeInCharset(plain, charset)));
     if (content.html)
         message->htmlText = quotedPrintable(withLfLineEnds("\xEF\xBB\xBF" + body.toUtf8()));

@@ -319,7 +319,8 @@ private slots:
     // A message filled in from the run's template is the one the full builder makes of the
     // filled body, byte for byte but for the boundaries: for every tree, with macro values
     // that change the plain-text part's charset, the line breaks and the dot-stuffing, and
-    // for the messages after the first, also once a file has changed.
+    // for the messages after the first, also once the sender, the subject or a file has
+    // changed.
     void templateMatchesBuilder_data()
     {
         QTest::addColumn<int>("tree");
@@ -368,13 +369,15 @@ private slots:
         environment.boundary = nullptr; // the run's own boundaries, as a run has them
         SetMessageEnvironment(environment);
 
-        const QString from = QStringLiteral(u"Petr Svoboda <petr@example.cz>");
-        const QString subject = QStringLiteral(u"Nabídka %TO%");
+        // The sender and subject are read afresh for every message, and may change.
+        const QString senders[] = {QStringLiteral(u"Petr Svoboda <petr@example.cz>"),
+            QStringLiteral(u"Žofie <z@example.cz>")};
+        const QString subjects[] = {QStringLiteral(u"Nabídka %TO%"), QString()};
         // The boundaries in order of appearance, each replaced by its number.
-        const auto wire = [&](MimeMessage &message, const QString &toText) {
-            message.setFrom(from);
+        const auto wire = [&](MimeMessage &message, int turn, const QString &toText) {
+            message.setFrom(senders[turn % 2]);
             message.setTo({AddressOfLine(toText), QStringLiteral("k@x.cz")});
-            message.setSubject(subject);
+            message.setSubject(subjects[turn % 2]);
             QByteArray bytes = message.encode().join("\r\n") + "\r\n";
             qint64 size = 0;
             for (const QByteArray &line : message.lines())
@@ -389,9 +392,12 @@ private slots:
             return bytes;
         };
         MessageTemplate once(content, nullptr);
-        const QString other = QStringLiteral("Eva <eva@example.cz>");
-        for (const QString &value : {to, other, to}) {
-            if (value == other && tree == 1) {
+        const QString values[] = {to, QStringLiteral("Eva <eva@example.cz>"), to};
+        for (int turn = 0; turn < 3; ++turn) {
+            const QString &value = values[turn];
+            const QString &from = senders[turn % 2];
+            const QString &subject = subjects[turn % 2];
+            if (turn == 1 && tree == 1) {
                 // A changed file is read again, and so is the template.
                 kolporta::test::writeBytes(attachment, randomBytes(300, 10));
             }
@@ -405,7 +411,7 @@ private slots:
             full.macroSubject = subject;
             auto built = BuildMessage(full, nullptr, &error);
             QVERIFY2(built, qPrintable(error));
-            QCOMPARE(wire(*filled, value), wire(*built, value));
+            QCOMPARE(wire(*filled, turn, value), wire(*built, turn, value));
         }
     }
 
