@@ -29,14 +29,13 @@ QString decodeLine(QByteArrayView bytes)
     return decoder.decode(bytes);
 }
 
+constexpr qsizetype BlockSize = 1024 * 1024;
+
 } // namespace
 
 LineList::LineList(const QStringList &lines)
 {
-    qsizetype bytes = 0;
-    for (const QString &line : lines)
-        bytes += line.size();
-    reserve(lines.size(), bytes);
+    m_ends.reserve(lines.size());
     for (const QString &line : lines)
         append(line);
 }
@@ -47,6 +46,17 @@ LineList::LineList(std::initializer_list<QString> lines)
         append(line);
 }
 
+QByteArrayView LineList::bytesOf(qsizetype i) const
+{
+    const quint64 end = m_ends.at(i);
+    const qsizetype block = qsizetype(end >> 32);
+    const qsizetype stop = qsizetype(end & 0xFFFFFFFFu);
+    qsizetype start = 0;
+    if (i > 0 && (m_ends.at(i - 1) >> 32) == quint64(block))
+        start = qsizetype(m_ends.at(i - 1) & 0xFFFFFFFFu);
+    return QByteArrayView(m_blocks.at(block)).sliced(start, stop - start);
+}
+
 QString LineList::at(qsizetype i) const
 {
     Q_ASSERT(i >= 0 && i < size());
@@ -55,8 +65,7 @@ QString LineList::at(qsizetype i) const
         if (it != m_aside.constEnd())
             return *it;
     }
-    const qsizetype start = i == 0 ? 0 : m_ends.at(i - 1);
-    return decodeLine(QByteArrayView(m_text).sliced(start, m_ends.at(i) - start));
+    return decodeLine(bytesOf(i));
 }
 
 QString LineList::value(qsizetype i) const
@@ -70,27 +79,29 @@ void LineList::append(const QString &line)
         appendUtf8(line.toUtf8());
         return;
     }
+    // Stands aside; its end is that of the line before, so it takes no text.
     m_aside.insert(m_ends.size(), line);
-    m_ends.append(m_text.size());
+    m_ends.append(m_ends.isEmpty() ? 0 : m_ends.constLast());
 }
 
 void LineList::appendUtf8(QByteArrayView line)
 {
-    m_text.append(line);
-    m_ends.append(m_text.size());
+    if (m_blocks.isEmpty() || m_blocks.constLast().size() + line.size() > BlockSize) {
+        if (!line.isEmpty() || m_blocks.isEmpty()) {
+            m_blocks.append(QByteArray());
+            m_blocks.last().reserve(qMax(BlockSize, line.size()));
+        }
+    }
+    QByteArray &block = m_blocks.last();
+    block.append(line);
+    m_ends.append((quint64(m_blocks.size() - 1) << 32) | quint64(block.size()));
 }
 
 void LineList::clear()
 {
-    m_text.clear();
+    m_blocks.clear();
     m_ends.clear();
     m_aside.clear();
-}
-
-void LineList::reserve(qsizetype lines, qsizetype bytes)
-{
-    m_ends.reserve(lines);
-    m_text.reserve(bytes);
 }
 
 QString LineList::join(QStringView separator) const
@@ -115,7 +126,12 @@ QStringList LineList::toStringList() const
 
 bool LineList::operator==(const LineList &other) const
 {
-    return m_text == other.m_text && m_ends == other.m_ends && m_aside == other.m_aside;
+    if (size() != other.size() || m_aside != other.m_aside)
+        return false;
+    for (qsizetype i = 0; i < size(); ++i)
+        if (!m_aside.contains(i) && bytesOf(i) != other.bytesOf(i))
+            return false;
+    return true;
 }
 
 bool LineList::operator==(const QStringList &other) const

@@ -11,9 +11,9 @@
 
 namespace kolporta::project {
 
-// A list of text lines kept as one UTF-8 buffer with the end of each line, such as a
-// project's address list: a million lines cost their text and 8 bytes each, where a list of
-// strings costs some 100 bytes more per line in string objects. A line that UTF-8 cannot hold
+// A list of text lines kept as UTF-8 with the end of each line, such as a project's address
+// list: a million lines cost their text and 8 bytes each, where a list of strings costs
+// some 100 bytes more per line in string objects. A line that UTF-8 cannot hold
 // as it is (one with a lone surrogate) is kept aside unchanged, so at() always gives back
 // exactly the line appended. It reads like a QStringList: copies share the buffer, and it
 // converts to and from QStringList.
@@ -43,7 +43,6 @@ public:
         return *this;
     }
     void clear();
-    void reserve(qsizetype lines, qsizetype bytes);
 
     QString join(QStringView separator) const;
     QString join(QChar separator) const { return join(QStringView(&separator, 1)); }
@@ -102,8 +101,13 @@ public:
     const_iterator end() const { return const_iterator(this, size()); }
 
 private:
-    QByteArray m_text;
-    QList<qsizetype> m_ends;
+    QByteArrayView bytesOf(qsizetype i) const;
+
+    // The text in blocks of a fixed size that never grow, so the list never copies its text
+    // nor keeps room it does not use; a line stands whole in one block. The end of line i
+    // is its block's number in the upper 32 bits and the offset in the block in the lower.
+    QList<QByteArray> m_blocks;
+    QList<quint64> m_ends;
     QHash<qsizetype, QString> m_aside; // by index: lines UTF-8 cannot hold
 };
 
