@@ -6,7 +6,6 @@
 #include <QTextStream>
 
 #include <cstdio>
-#include <malloc.h>
 
 using namespace kolporta;
 
@@ -50,12 +49,6 @@ int kolporta::cli::usageError(const QString &message)
 
 int main(int argc, char **argv)
 {
-    // Large blocks (a long address list, the send log of a long run) come straight from the
-    // kernel, so that growing one moves no bytes and a block freed goes back at once. glibc
-    // would otherwise raise this limit after the first large block is freed, and serve
-    // blocks of up to 32 MB from its heap, where each step of growth copies the block and
-    // leaves the old one behind.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     // Qt's own event dispatcher rather than GLib's: a run's socket waits by itself and the
     // event loop runs only between lines, yet the GLib one wakes itself with a system call
     // each time a socket write turns its notifier on or off. Programs started later (a mail
