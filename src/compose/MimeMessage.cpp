@@ -581,7 +581,7 @@ std::unique_ptr<MimeMessage> BuildMessage(
         return nullptr;
 
     auto d = std::make_unique<MimeMessage::Private>();
-    // The multipart boundaries are taken before the text parts are made, in tree order.
+    // Text parts take no boundary, so making them first keeps the boundaries in tree order.
     GPtr<GMimeObject> plain, html;
     if (content.html) {
         plain.reset(newPlainTextPart(content.textTemplate && content.textTemplate->fillsIn()

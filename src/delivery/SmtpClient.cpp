@@ -824,12 +824,13 @@ bool SmtpClient::receivePlain(const QDeadlineTimer &deadline)
             m_reader.feed(QByteArrayView(buffer, got));
             return true;
         }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        const int code = got < 0 ? errno : 0;
+        if (code == EAGAIN || code == EWOULDBLOCK || code == EINTR)
             continue;
-        if (got == 0 || errno == ECONNRESET || errno == EPIPE)
+        if (got == 0 || code == ECONNRESET || code == EPIPE)
             fail(ErrClosed, QStringLiteral("Connection closed by the server"));
         else
-            fail(errno, QString::fromLocal8Bit(strerror(errno)));
+            fail(code, QString::fromLocal8Bit(strerror(code)));
         dropConnection();
         return false;
     }

@@ -330,7 +330,7 @@ private slots:
             {"czech", QStringLiteral(u"  Jan Nováček <jan@example.cz>  ")},
             {"beyond latin", QStringLiteral(u"Ωμέγα 日本 <omega@example.cz>")},
             {"empty", QString()},
-            {"long", QStringLiteral(u"Dlouhé jméno ").repeated(40) + QStringLiteral("<x@y.cz>")},
+            {"long", QStringLiteral(u"Dlouhé jméno ").repeated(400) + QStringLiteral("<x@y.cz>")},
             {"awkward", QStringLiteral("%FROM% = &amp; <b>x</b>\r\n.dot  \t%\r\n.\r\nend=\r\n")},
         };
         const char *trees[] = {"plain", "plain, attachments", "html", "html, pictures",
