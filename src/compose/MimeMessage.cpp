@@ -115,9 +115,10 @@ QByteArray withLfLineEnds(QByteArray bytes)
     const char *cr = static_cast<const char *>(memchr(bytes.constData(), '\r', bytes.size()));
     if (!cr)
         return bytes;
-    char *data = bytes.data();
+    const qsizetype first = cr - bytes.constData();
+    char *data = bytes.data(); // may detach, so the offset was taken before
     const char *end = data + bytes.size();
-    char *to = data + (cr - bytes.constData());
+    char *to = data + first;
     for (const char *from = to; from < end; ++from)
         if (!(*from == '\r' && from + 1 < end && from[1] == '\n'))
             *to++ = *from;
@@ -706,7 +707,22 @@ struct MessageTemplate::Private
     // By charset of the plain-text part; null where the template cannot stand for the tree.
     QHash<QByteArray, std::shared_ptr<const TemplateLayout>> layouts;
     std::shared_ptr<HeaderCache> headers = std::make_shared<HeaderCache>();
+    // The HTML body line by line, each with its line end. Quoted-printable starts afresh
+    // after every line break, so a line without a macro is encoded once for the run.
+    struct HtmlLine
+    {
+        QString source;
+        QByteArray encoded; // for a line without a macro
+        bool fixed = false;
+    };
+    QList<HtmlLine> htmlLines;
 
+    static QByteArray encodedHtml(const QString &text, bool first)
+    {
+        return quotedPrintable(withLfLineEnds(
+            (first ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8()));
+    }
+    QByteArray htmlText(const QString &to, const QString &from, const QString &subject) const;
     std::shared_ptr<const TemplateLayout> layoutFor(const QByteArray &charset);
     std::shared_ptr<const TemplateLayout> makeLayout(const QByteArray &charset);
 };
@@ -765,6 +781,18 @@ std::shared_ptr<const TemplateLayout> MessageTemplate::Private::makeLayout(
     return layout;
 }
 
+QByteArray MessageTemplate::Private::htmlText(
+    const QString &to, const QString &from, const QString &subject) const
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < htmlLines.size(); ++i) {
+        const HtmlLine &line = htmlLines.at(i);
+        text += line.fixed ? line.encoded
+                           : encodedHtml(ApplyMacros(line.source, to, from, subject, true), i == 0);
+    }
+    return text;
+}
+
 MessageTemplate::MessageTemplate(const MessageContent &content, PartCache *cache)
     : d(std::make_unique<Private>())
 {
@@ -775,6 +803,24 @@ MessageTemplate::MessageTemplate(const MessageContent &content, PartCache *cache
     d->textTemplate = content.textTemplate;
     if (content.html && !d->textTemplate)
         d->textTemplate = std::make_shared<PlainTextTemplate>(content.body);
+    if (content.html) {
+        // A macro holds no line break, so filling in each line alone fills in the body.
+        const QString &body = content.body;
+        qsizetype start = 0;
+        do {
+            const qsizetype lf = body.indexOf(u'\n', start);
+            const qsizetype end = lf < 0 ? body.size() : lf + 1;
+            Private::HtmlLine line;
+            line.source = body.sliced(start, end - start);
+            line.fixed = !line.source.contains(QLatin1String("%TO%"))
+                && !line.source.contains(QLatin1String("%FROM%"))
+                && !line.source.contains(QLatin1String("%SUBJECT%"));
+            if (line.fixed)
+                line.encoded = Private::encodedHtml(line.source, start == 0);
+            d->htmlLines.append(line);
+            start = end;
+        } while (start < body.size());
+    }
 }
 
 MessageTemplate::~MessageTemplate() = default;
@@ -783,7 +829,8 @@ std::unique_ptr<MimeMessage> MessageTemplate::message(
     const QString &to, const QString &from, const QString &subject, QString *error)
 {
     const MessageContent &content = d->content;
-    const QString body = ApplyMacros(content.body, to, from, subject, content.html);
+    // The whole body filled in, where it is needed: an HTML body goes line by line.
+    const auto body = [&] { return ApplyMacros(content.body, to, from, subject, content.html); };
 
     QList<CachedPartPtr> attachments, pictures;
     if (!readFiles(content, d->parts, &attachments, &pictures, error))
@@ -796,16 +843,16 @@ std::unique_ptr<MimeMessage> MessageTemplate::message(
 
     QString plain;
     if (!content.html)
-        plain = body;
+        plain = body();
     else if (d->textTemplate->fillsIn())
         plain = d->textTemplate->text(to, from, subject);
     else
-        plain = d->parts->plainTextOf(body);
+        plain = d->parts->plainTextOf(body());
     const QByteArray charset = PlainTextCharset(plain);
     std::shared_ptr<const TemplateLayout> layout = d->layoutFor(charset);
     if (!layout) {
         MessageContent filled = content;
-        filled.body = body;
+        filled.body = body();
         filled.textTemplate = d->textTemplate;
         filled.macroTo = to;
         filled.macroFrom = from;
@@ -818,7 +865,7 @@ std::unique_ptr<MimeMessage> MessageTemplate::message(
     message->headers = d->headers;
     message->plainText = quotedPrintable(withLfLineEnds(EncodeInCharset(plain, charset)));
     if (content.html)
-        message->htmlText = quotedPrintable(withLfLineEnds("\xEF\xBB\xBF" + body.toUtf8()));
+        message->htmlText = d->htmlText(to, from, subject);
     return std::unique_ptr<MimeMessage>(new MimeMessage(std::move(message)));
 }
 
