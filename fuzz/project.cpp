@@ -19,7 +19,7 @@ const ProjectLists &lists()
 
 void checkSame(const Project &a, const Project &b)
 {
-    FUZZ_CHECK_EQUAL(a.addressList, b.addressList);
+    FUZZ_CHECK_EQUAL(a.addressList.toStringList(), b.addressList.toStringList());
     FUZZ_CHECK_EQUAL(a.subject, b.subject);
     FUZZ_CHECK_EQUAL(a.from, b.from);
     FUZZ_CHECK_EQUAL(a.text, b.text);
@@ -58,5 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Project second;
     FUZZ_CHECK(LoadProject(saved, &second, lists(), &error));
     checkSame(first, second);
+
+    // The load, which reads a UTF-8 file line by line from its bytes, gives the project that
+    // the whole text split into lines gives.
+    QStringList lines;
+    TextEncoding encoding = TextEncoding::Utf8;
+    FUZZ_CHECK(TextFile::read(input, &lines, &encoding, &error));
+    Project whole;
+    ReadProjectLines(lines, &whole, lists());
+    checkSame(first, whole);
+    FUZZ_CHECK(encoding == first.encoding);
     return 0;
 }

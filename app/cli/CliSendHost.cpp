@@ -65,7 +65,7 @@ QString duration(qint64 seconds)
 
 } // namespace
 
-CliSendHost::CliSendHost(QStringList lines, QString sender, QString subject, QString profile)
+CliSendHost::CliSendHost(project::LineList lines, QString sender, QString subject, QString profile)
     : m_lines(std::move(lines))
     , m_sender(std::move(sender))
     , m_subject(std::move(subject))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/SendRunHost.h"
+#include "project/LineList.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -15,7 +16,7 @@ namespace kolporta::cli {
 class CliSendHost : public delivery::SendRunHost
 {
 public:
-    CliSendHost(QStringList lines, QString sender, QString subject, QString profile);
+    CliSendHost(project::LineList lines, QString sender, QString subject, QString profile);
     ~CliSendHost() override;
 
     // SIGINT and SIGTERM request a cancel from now on; a second one ends the process, and
@@ -52,7 +53,7 @@ private:
     void drawProgress(bool force);
     void clearProgress();
 
-    QStringList m_lines;
+    project::LineList m_lines;
     QString m_sender;
     QString m_subject;
     QString m_profile;

@@ -175,7 +175,7 @@ QString optionProblem(const Arguments &a)
 }
 
 // The line the test message is built for; an error text when it does not fit the project.
-QString testLine(const Arguments &a, const QStringList &lines, int *index)
+QString testLine(const Arguments &a, const project::LineList &lines, int *index)
 {
     if (a.values.contains(kAsLine)) {
         bool ok = false;

@@ -86,7 +86,7 @@ QByteArray jsonBool(bool b)
 QByteArray projectJson(const project::Project &p)
 {
     const std::pair<const char *, QByteArray> members[] = {
-        {"addressList", jsonList(p.addressList)},
+        {"addressList", jsonList(p.addressList.toStringList())},
         {"subject", jsonString(p.subject)},
         {"from", jsonString(p.from)},
         {"blockFile", jsonString(p.blockFile)},

@@ -49,7 +49,16 @@ int kolporta::cli::usageError(const QString &message)
 
 int main(int argc, char **argv)
 {
+    // Qt's own event dispatcher rather than GLib's: a run's socket waits by itself and the
+    // event loop runs only between lines, yet the GLib one wakes itself with a system call
+    // each time a socket write turns its notifier on or off. Programs started later (a mail
+    // program) get the environment as it was.
+    const bool dispatcherChosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!dispatcherChosen)
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
+    if (!dispatcherChosen)
+        qunsetenv("QT_NO_GLIB");
     QCoreApplication::setApplicationName(QStringLiteral("kolporta"));
 
     QStringList args = QCoreApplication::arguments().mid(1);

@@ -15,6 +15,8 @@
 #include <QRandomGenerator>
 #include <QSysInfo>
 
+#include <limits>
+
 // GLib's headers name a member "signals", which Qt defines as a keyword; nothing here
 // declares signals.
 #undef signals
@@ -79,6 +81,22 @@ QByteArray defaultMessageIdLocalPart()
         + QByteArray::number(random, 36) + ".kolporta";
 }
 
+// The local time now. The zone's offset is looked up once a minute: every lookup of the
+// local zone reads /etc/localtime again, and offsets change only at whole minutes.
+QDateTime localNow()
+{
+    static QMutex lock;
+    static qint64 minute = std::numeric_limits<qint64>::min();
+    static int offset = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QMutexLocker locker(&lock);
+    if (now / 60000 != minute) {
+        minute = now / 60000;
+        offset = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(now, Qt::OffsetFromUTC, offset);
+}
+
 GDateTime *toGDateTime(const QDateTime &when)
 {
     const int offset = when.offsetFromUtc();
@@ -94,17 +112,28 @@ GDateTime *toGDateTime(const QDateTime &when)
 // apart at LF), in the charset the part declares.
 QByteArray withLfLineEnds(QByteArray bytes)
 {
-    if (bytes.contains('\r'))
-        bytes.replace("\r\n", "\n");
+    const char *cr = static_cast<const char *>(memchr(bytes.constData(), '\r', bytes.size()));
+    if (!cr)
+        return bytes;
+    const qsizetype first = cr - bytes.constData();
+    char *data = bytes.data(); // may detach, so the offset was taken before
+    const char *end = data + bytes.size();
+    char *to = data + first;
+    for (const char *from = to; from < end; ++from)
+        if (!(*from == '\r' && from + 1 < end && from[1] == '\n'))
+            *to++ = *from;
+    bytes.truncate(to - data);
     return bytes;
 }
 
-GMimeObject *newTextPart(const char *subtype, const char *charset, const QByteArray &bytes)
+// `given`: the encoding the bytes are in already; GMime copies them as they are when that
+// is the part's own.
+GMimeObject *newTextPart(const char *subtype, const char *charset, const QByteArray &bytes,
+    GMimeContentEncoding given = GMIME_CONTENT_ENCODING_DEFAULT)
 {
     GMimePart *part = g_mime_part_new_with_type("text", subtype);
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), bytes.size()));
-    GPtr<GMimeDataWrapper> content(
-        g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    GPtr<GMimeDataWrapper> content(g_mime_data_wrapper_new_with_stream(stream.get(), given));
     g_mime_part_set_content(part, content.get());
     GMimeObject *object = GMIME_OBJECT(part);
     g_mime_object_set_content_type_parameter(object, "charset", charset);
@@ -132,6 +161,71 @@ GMimeMultipart *newMultipart(const char *subtype, const MessageEnvironment &env)
         g_mime_multipart_set_boundary(multipart, env.boundary().constData());
     return multipart;
 }
+
+// The text as a text part writes it: quoted-printable, by GMime's own encoder, which its
+// part writer runs.
+QByteArray quotedPrintable(const QByteArray &bytes)
+{
+    GMimeEncoding state;
+    g_mime_encoding_init_encode(&state, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE);
+    QByteArray out(
+        qsizetype(g_mime_encoding_outlen(&state, size_t(bytes.size()))) + 16, Qt::Uninitialized);
+    size_t length
+        = g_mime_encoding_step(&state, bytes.constData(), size_t(bytes.size()), out.data());
+    length += g_mime_encoding_flush(&state, "", 0, out.data() + length);
+    out.truncate(qsizetype(length));
+    return out;
+}
+
+// The lines of a header field as GMime writes it: the name, ":" and the raw value, whose
+// folded lines each end in LF.
+void appendField(
+    QList<QByteArray> *lines, qint64 *size, const QByteArray &name, const QByteArray &raw)
+{
+    qsizetype start = 0;
+    while (start < raw.size()) {
+        qsizetype end = raw.indexOf('\n', start);
+        if (end < 0)
+            end = raw.size();
+        QByteArray line = start == 0 ? name + ':' + raw.first(end) : raw.sliced(start, end - start);
+        *size += line.size() + 2;
+        lines->append(std::move(line));
+        start = end + 1;
+    }
+}
+
+// The markers of a template's text parts; like the file markers, never a line GMime writes.
+const QByteArray kPlainMarker = QByteArrayLiteral("\x01KOLPORTA-TEXT-PLAIN\x01");
+const QByteArray kHtmlMarker = QByteArrayLiteral("\x01KOLPORTA-TEXT-HTML\x01");
+
+// The header fields that stay the same from one message of a run to the next, kept as the
+// last message had them.
+struct HeaderCache
+{
+    QMutex lock;
+    QString from;
+    bool smtpUtf8 = false;
+    QList<QByteArray> fromLines;
+    QByteArray idDomain;
+    QString subject;
+    QList<QByteArray> subjectLines;
+    qint64 second = std::numeric_limits<qint64>::min();
+    int offset = 0;
+    QByteArray dateLine;
+};
+
+// A template's lines after its header fields, with the places of the text parts' lines.
+struct TemplateLayout
+{
+    struct Slot
+    {
+        qsizetype at; // the marker line's index in lines
+        bool html;
+    };
+    QList<QByteArray> lines;
+    QList<qint64> sizeBefore; // the wire size of lines[0, i)
+    QList<Slot> textSlots;
+};
 
 } // namespace
 
@@ -238,6 +332,10 @@ struct MimeMessage::Private
     bool smtpUtf8 = false;
     QList<QByteArray> lines;
     qint64 size = 0;
+    // A message made from a template: its layout and the encoded text of its text parts.
+    std::shared_ptr<const TemplateLayout> layout;
+    std::shared_ptr<HeaderCache> headers;
+    QByteArray plainText, htmlText;
 
     ~Private()
     {
@@ -248,6 +346,14 @@ struct MimeMessage::Private
     // A picture when contentId is set, else an attachment.
     GMimeObject *newFilePart(
         const QString &path, const CachedPartPtr &cached, const QByteArray &contentId);
+    // The tree of the message, with these text parts (html null for a plain body).
+    void buildTree(const MessageContent &content, const QList<CachedPartPtr> &attachments,
+        const QList<CachedPartPtr> &pictures, GMimeObject *plain, GMimeObject *html,
+        const MessageEnvironment &env);
+    void encodeFromLayout(const MessageEnvironment &env);
+    // The lines of encoded text in place of a marker line; at the end of the message a last
+    // empty line is not one, as the text then ends the message.
+    void appendText(const QByteArray &text, bool atEnd);
 };
 
 GMimeObject *MimeMessage::Private::newFilePart(
@@ -305,6 +411,10 @@ void MimeMessage::setSmtpUtf8(bool smtpUtf8)
 const QList<QByteArray> &MimeMessage::encode()
 {
     const MessageEnvironment env = currentEnvironment();
+    if (!d->message) {
+        d->encodeFromLayout(env);
+        return d->lines;
+    }
     GMimeObject *object = GMIME_OBJECT(d->message);
     GMimeHeaderList *headers = g_mime_object_get_header_list(object);
 
@@ -323,7 +433,7 @@ const QList<QByteArray> &MimeMessage::encode()
     const QString subject = OneHeaderLine(d->subject);
     if (!subject.isEmpty())
         appendRawHeader(headers, "Subject", UnstructuredTokens(subject));
-    GDateTime *date = toGDateTime(env.now ? env.now() : QDateTime::currentDateTime());
+    GDateTime *date = toGDateTime(env.now ? env.now() : localNow());
     g_mime_message_set_date(d->message, date);
     g_date_time_unref(date);
     const QByteArray localPart = env.messageId ? env.messageId() : defaultMessageIdLocalPart();
@@ -380,34 +490,39 @@ qint64 MimeMessage::size() const
 
 // ---- BuildMessage ----
 
-std::unique_ptr<MimeMessage> BuildMessage(
-    const MessageContent &content, PartCache *cache, QString *error)
-{
-    ensureGMimeInitialized();
-    PartCache localCache;
-    PartCache::Private *parts = (cache ? cache : &localCache)->d();
-    const MessageEnvironment env = currentEnvironment();
+namespace {
 
-    // Every file is read before the tree is built, so a file that cannot be read leaves
-    // nothing half made.
-    QList<CachedPartPtr> attachments, pictures;
+// Every listed file from the cache, read before any tree is built, so a file that cannot be
+// read leaves nothing half made.
+bool readFiles(const MessageContent &content, PartCache::Private *parts,
+    QList<CachedPartPtr> *attachments, QList<CachedPartPtr> *pictures, QString *error)
+{
+    attachments->clear();
+    pictures->clear();
     for (const QString &path : content.attachments) {
         CachedPartPtr part = parts->part(path, error);
         if (!part)
-            return nullptr;
-        attachments.append(part);
+            return false;
+        attachments->append(part);
     }
     if (content.html) {
         for (const QString &path : content.pictures) {
             CachedPartPtr part = parts->part(path, error);
             if (!part)
-                return nullptr;
-            pictures.append(part);
+                return false;
+            pictures->append(part);
         }
     }
+    return true;
+}
 
-    auto d = std::make_unique<MimeMessage::Private>();
-    d->message = g_mime_message_new(FALSE);
+} // namespace
+
+void MimeMessage::Private::buildTree(const MessageContent &content,
+    const QList<CachedPartPtr> &attachments, const QList<CachedPartPtr> &pictures,
+    GMimeObject *plain, GMimeObject *html, const MessageEnvironment &env)
+{
+    message = g_mime_message_new(FALSE);
 
     GPtr<GMimeMultipart> mixed;
     if (!content.attachments.isEmpty())
@@ -419,46 +534,339 @@ std::unique_ptr<MimeMessage> BuildMessage(
         // when there are pictures: a reader resolves cid: within the related part that holds
         // the HTML, and a text-only reader gets the text.
         GPtr<GMimeMultipart> alternative(newMultipart("alternative", env));
-        GPtr<GMimeObject> plain(
-            newPlainTextPart(content.textTemplate && content.textTemplate->fillsIn()
-                    ? content.textTemplate->text(
-                        content.macroTo, content.macroFrom, content.macroSubject)
-                    : parts->plainTextOf(content.body)));
-        g_mime_multipart_add(alternative.get(), plain.get());
-        GPtr<GMimeObject> html(newHtmlPart(content.body));
+        g_mime_multipart_add(alternative.get(), plain);
         if (content.pictures.isEmpty()) {
-            g_mime_multipart_add(alternative.get(), html.get());
+            g_mime_multipart_add(alternative.get(), html);
         } else {
             GPtr<GMimeMultipart> related(newMultipart("related", env));
             g_mime_object_set_content_type_parameter(
                 GMIME_OBJECT(related.get()), "type", "text/html");
-            g_mime_multipart_add(related.get(), html.get());
+            g_mime_multipart_add(related.get(), html);
             ContentIds ids(content.pictures, content.contentIdDomain);
             for (qsizetype i = 0; i < pictures.size(); ++i) {
                 const QString &path = content.pictures.at(i);
-                GPtr<GMimeObject> picture(d->newFilePart(
-                    path, pictures.at(i), ids.ofPicture(QFileInfo(path).fileName())));
+                GPtr<GMimeObject> picture(
+                    newFilePart(path, pictures.at(i), ids.ofPicture(QFileInfo(path).fileName())));
                 g_mime_multipart_add(related.get(), picture.get());
             }
             g_mime_multipart_add(alternative.get(), GMIME_OBJECT(related.get()));
         }
         body.reset(GMIME_OBJECT(alternative.release()));
     } else {
-        body.reset(newPlainTextPart(content.body));
+        body.reset(GMIME_OBJECT(g_object_ref(plain)));
     }
 
     if (mixed) {
         g_mime_multipart_add(mixed.get(), body.get());
         for (qsizetype i = 0; i < attachments.size(); ++i) {
             GPtr<GMimeObject> attachment(
-                d->newFilePart(content.attachments.at(i), attachments.at(i), QByteArray()));
+                newFilePart(content.attachments.at(i), attachments.at(i), QByteArray()));
             g_mime_multipart_add(mixed.get(), attachment.get());
         }
-        g_mime_message_set_mime_part(d->message, GMIME_OBJECT(mixed.get()));
+        g_mime_message_set_mime_part(message, GMIME_OBJECT(mixed.get()));
     } else {
-        g_mime_message_set_mime_part(d->message, body.get());
+        g_mime_message_set_mime_part(message, body.get());
     }
+}
+
+std::unique_ptr<MimeMessage> BuildMessage(
+    const MessageContent &content, PartCache *cache, QString *error)
+{
+    ensureGMimeInitialized();
+    PartCache localCache;
+    PartCache::Private *parts = (cache ? cache : &localCache)->d();
+    const MessageEnvironment env = currentEnvironment();
+
+    QList<CachedPartPtr> attachments, pictures;
+    if (!readFiles(content, parts, &attachments, &pictures, error))
+        return nullptr;
+
+    auto d = std::make_unique<MimeMessage::Private>();
+    // Text parts take no boundary, so making them first keeps the boundaries in tree order.
+    GPtr<GMimeObject> plain, html;
+    if (content.html) {
+        plain.reset(newPlainTextPart(content.textTemplate && content.textTemplate->fillsIn()
+                ? content.textTemplate->text(
+                    content.macroTo, content.macroFrom, content.macroSubject)
+                : parts->plainTextOf(content.body)));
+        html.reset(newHtmlPart(content.body));
+    } else {
+        plain.reset(newPlainTextPart(content.body));
+    }
+    d->buildTree(content, attachments, pictures, plain.get(), html.get(), env);
     return std::unique_ptr<MimeMessage>(new MimeMessage(std::move(d)));
+}
+
+// ---- MessageTemplate ----
+
+void MimeMessage::Private::appendText(const QByteArray &text, bool atEnd)
+{
+    const char *data = text.constData();
+    const qsizetype length = text.size();
+    for (qsizetype start = 0;;) {
+        const char *end = static_cast<const char *>(memchr(data + start, '\n', length - start));
+        const qsizetype stop = end ? end - data : length;
+        if (!end && atEnd && start == length)
+            return;
+        qsizetype lineLength = stop - start;
+        if (lineLength > 0 && data[start + lineLength - 1] == '\r')
+            --lineLength;
+        lines.append(QByteArray(data + start, lineLength));
+        size += lineLength + 2;
+        if (!end)
+            return;
+        start = stop + 1;
+    }
+}
+
+void MimeMessage::Private::encodeFromLayout(const MessageEnvironment &env)
+{
+    lines.clear();
+    size = 0;
+    lines.reserve(layout->lines.size() + 16 + (plainText.size() + htmlText.size()) / 64);
+
+    // The header fields as encode() has GMime write them.
+    QMutexLocker locker(&headers->lock);
+    if (headers->fromLines.isEmpty() || headers->from != from || headers->smtpUtf8 != smtpUtf8) {
+        headers->fromLines.clear();
+        qint64 unused = 0;
+        appendField(&headers->fromLines, &unused, "From",
+            FoldedHeaderValue("From", mailboxTokens(from, smtpUtf8)));
+        headers->from = from;
+        headers->smtpUtf8 = smtpUtf8;
+        headers->idDomain = MessageIdDomain(from);
+    }
+    for (const QByteArray &line : std::as_const(headers->fromLines)) {
+        lines.append(line);
+        size += line.size() + 2;
+    }
+    if (!to.isEmpty()) {
+        HeaderTokens tokens;
+        for (const QString &text : std::as_const(to)) {
+            if (!tokens.isEmpty())
+                tokens.last().text += ',';
+            tokens += mailboxTokens(text, smtpUtf8);
+        }
+        appendField(&lines, &size, "To", FoldedHeaderValue("To", tokens));
+    }
+    if (headers->subject.isNull() || headers->subject != subject) {
+        headers->subjectLines.clear();
+        const QString oneLine = OneHeaderLine(subject);
+        qint64 unused = 0;
+        if (!oneLine.isEmpty())
+            appendField(&headers->subjectLines, &unused, "Subject",
+                FoldedHeaderValue("Subject", UnstructuredTokens(oneLine)));
+        headers->subject = subject.isNull() ? QStringLiteral("") : subject;
+    }
+    for (const QByteArray &line : std::as_const(headers->subjectLines)) {
+        lines.append(line);
+        size += line.size() + 2;
+    }
+    // The Date changes once a second.
+    const QDateTime when = env.now ? env.now() : localNow();
+    const qint64 second = when.toSecsSinceEpoch();
+    if (env.now || headers->second != second || headers->offset != when.offsetFromUtc()) {
+        GDateTime *date = toGDateTime(when);
+        char *dateText = g_mime_utils_header_format_date(date);
+        g_date_time_unref(date);
+        headers->dateLine = QByteArrayLiteral("Date: ") + dateText;
+        g_free(dateText);
+        headers->second = second;
+        headers->offset = when.offsetFromUtc();
+    }
+    lines.append(headers->dateLine);
+    size += headers->dateLine.size() + 2;
+    const QByteArray localPart = env.messageId ? env.messageId() : defaultMessageIdLocalPart();
+    appendField(&lines, &size, "Message-Id",
+        " <" + (localPart + '@' + headers->idDomain).trimmed() + ">\n");
+    appendField(&lines, &size, "MIME-Version", " 1.0\n");
+    appendField(&lines, &size, "X-mailer", QByteArray(" ") + kXMailer + '\n');
+
+    qsizetype next = 0;
+    const auto appendLayout = [&](qsizetype until) {
+        lines.append(layout->lines.sliced(next, until - next));
+        size += layout->sizeBefore.at(until) - layout->sizeBefore.at(next);
+    };
+    for (const TemplateLayout::Slot &slot : layout->textSlots) {
+        appendLayout(slot.at);
+        appendText(slot.html ? htmlText : plainText, slot.at + 1 == layout->lines.size());
+        next = slot.at + 1;
+    }
+    appendLayout(layout->lines.size());
+}
+
+struct MessageTemplate::Private
+{
+    MessageContent content;
+    PartCache localCache;
+    PartCache *cache = nullptr;
+    PartCache::Private *parts = nullptr;
+    std::shared_ptr<const PlainTextTemplate> textTemplate;
+    // The files the layouts hold; a file that changed makes them anew.
+    QList<CachedPartPtr> attachments, pictures;
+    // By charset of the plain-text part; null where the template cannot stand for the tree.
+    QHash<QByteArray, std::shared_ptr<const TemplateLayout>> layouts;
+    std::shared_ptr<HeaderCache> headers = std::make_shared<HeaderCache>();
+    // The HTML body line by line, each with its line end. Quoted-printable starts afresh
+    // after every line break, so a line without a macro is encoded once for the run.
+    struct HtmlLine
+    {
+        QString source;
+        QByteArray encoded; // for a line without a macro
+        bool fixed = false;
+    };
+    QList<HtmlLine> htmlLines;
+
+    static QByteArray encodedHtml(const QString &text, bool first)
+    {
+        return quotedPrintable(withLfLineEnds(
+            (first ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8()));
+    }
+    QByteArray htmlText(const QString &to, const QString &from, const QString &subject) const;
+    std::shared_ptr<const TemplateLayout> layoutFor(const QByteArray &charset);
+    std::shared_ptr<const TemplateLayout> makeLayout(const QByteArray &charset);
+};
+
+std::shared_ptr<const TemplateLayout> MessageTemplate::Private::layoutFor(const QByteArray &charset)
+{
+    const auto it = layouts.constFind(charset);
+    if (it != layouts.constEnd())
+        return *it;
+    std::shared_ptr<const TemplateLayout> layout = makeLayout(charset);
+    layouts.insert(charset, layout);
+    return layout;
+}
+
+// The whole message written once by GMime, with markers for the text parts; everything
+// after the header fields is the layout.
+std::shared_ptr<const TemplateLayout> MessageTemplate::Private::makeLayout(
+    const QByteArray &charset)
+{
+    const MessageEnvironment env = currentEnvironment();
+    auto tree = std::make_unique<MimeMessage::Private>();
+    GPtr<GMimeObject> plain(newTextPart(
+        "plain", charset.constData(), kPlainMarker, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE));
+    GPtr<GMimeObject> html;
+    if (content.html)
+        html.reset(
+            newTextPart("html", "utf-8", kHtmlMarker, GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE));
+    tree->buildTree(content, attachments, pictures, plain.get(), html.get(), env);
+    MimeMessage shell(std::move(tree));
+    const QList<QByteArray> &written = shell.encode();
+
+    const QByteArray xMailer = QByteArrayLiteral("X-mailer: ") + kXMailer;
+    const qsizetype start = written.indexOf(xMailer) + 1;
+    if (start == 0)
+        return nullptr;
+    auto layout = std::make_shared<TemplateLayout>();
+    layout->lines = written.sliced(start);
+    layout->sizeBefore.reserve(layout->lines.size() + 1);
+    qint64 size = 0;
+    int plainSlots = 0, htmlSlots = 0;
+    for (qsizetype i = 0; i < layout->lines.size(); ++i) {
+        layout->sizeBefore.append(size);
+        const QByteArray &line = layout->lines.at(i);
+        size += line.size() + 2;
+        if (line == kPlainMarker || line == kHtmlMarker) {
+            const bool isHtml = line == kHtmlMarker;
+            ++(isHtml ? htmlSlots : plainSlots);
+            layout->textSlots.append({i, isHtml});
+        } else if (line.contains(kMarkerStart)) {
+            return nullptr; // a marker that does not stand on a line of its own
+        }
+    }
+    layout->sizeBefore.append(size);
+    if (plainSlots != 1 || htmlSlots != (content.html ? 1 : 0))
+        return nullptr;
+    return layout;
+}
+
+QByteArray MessageTemplate::Private::htmlText(
+    const QString &to, const QString &from, const QString &subject) const
+{
+    QByteArray text;
+    for (qsizetype i = 0; i < htmlLines.size(); ++i) {
+        const HtmlLine &line = htmlLines.at(i);
+        text += line.fixed ? line.encoded
+                           : encodedHtml(ApplyMacros(line.source, to, from, subject, true), i == 0);
+    }
+    return text;
+}
+
+MessageTemplate::MessageTemplate(const MessageContent &content, PartCache *cache)
+    : d(std::make_unique<Private>())
+{
+    ensureGMimeInitialized();
+    d->content = content;
+    d->cache = cache ? cache : &d->localCache;
+    d->parts = d->cache->d();
+    d->textTemplate = content.textTemplate;
+    if (content.html && !d->textTemplate)
+        d->textTemplate = std::make_shared<PlainTextTemplate>(content.body);
+    if (content.html) {
+        // A macro holds no line break, so filling in each line alone fills in the body.
+        const QString &body = content.body;
+        qsizetype start = 0;
+        do {
+            const qsizetype lf = body.indexOf(u'\n', start);
+            const qsizetype end = lf < 0 ? body.size() : lf + 1;
+            Private::HtmlLine line;
+            line.source = body.sliced(start, end - start);
+            line.fixed = !line.source.contains(QLatin1String("%TO%"))
+                && !line.source.contains(QLatin1String("%FROM%"))
+                && !line.source.contains(QLatin1String("%SUBJECT%"));
+            if (line.fixed)
+                line.encoded = Private::encodedHtml(line.source, start == 0);
+            d->htmlLines.append(line);
+            start = end;
+        } while (start < body.size());
+    }
+}
+
+MessageTemplate::~MessageTemplate() = default;
+
+std::unique_ptr<MimeMessage> MessageTemplate::message(
+    const QString &to, const QString &from, const QString &subject, QString *error)
+{
+    const MessageContent &content = d->content;
+    // The whole body filled in, where it is needed: an HTML body goes line by line.
+    const auto body = [&] { return ApplyMacros(content.body, to, from, subject, content.html); };
+
+    QList<CachedPartPtr> attachments, pictures;
+    if (!readFiles(content, d->parts, &attachments, &pictures, error))
+        return nullptr;
+    if (attachments != d->attachments || pictures != d->pictures) {
+        d->attachments = attachments;
+        d->pictures = pictures;
+        d->layouts.clear();
+    }
+
+    QString plain;
+    if (!content.html)
+        plain = body();
+    else if (d->textTemplate->fillsIn())
+        plain = d->textTemplate->text(to, from, subject);
+    else
+        plain = d->parts->plainTextOf(body());
+    const QByteArray charset = PlainTextCharset(plain);
+    std::shared_ptr<const TemplateLayout> layout = d->layoutFor(charset);
+    if (!layout) {
+        MessageContent filled = content;
+        filled.body = body();
+        filled.textTemplate = d->textTemplate;
+        filled.macroTo = to;
+        filled.macroFrom = from;
+        filled.macroSubject = subject;
+        return BuildMessage(filled, d->cache, error);
+    }
+
+    auto message = std::make_unique<MimeMessage::Private>();
+    message->layout = std::move(layout);
+    message->headers = d->headers;
+    message->plainText = quotedPrintable(withLfLineEnds(EncodeInCharset(plain, charset)));
+    if (content.html)
+        message->htmlText = d->htmlText(to, from, subject);
+    return std::unique_ptr<MimeMessage>(new MimeMessage(std::move(message)));
 }
 
 QByteArray MessageIdDomain(const QString &sender)

@@ -73,6 +73,7 @@ private:
     std::unique_ptr<Private> d;
     friend std::unique_ptr<MimeMessage> BuildMessage(
         const MessageContent &, PartCache *, QString *);
+    friend class MessageTemplate;
 };
 
 // Keeps the encoded parts of picture and attachment files for one send run, reused as
@@ -98,5 +99,33 @@ QByteArray MessageIdDomain(const QString &senderText);
 // file cannot be read. cache may be null.
 std::unique_ptr<MimeMessage> BuildMessage(
     const MessageContent &content, PartCache *cache, QString *error);
+
+// The message of a run, built once and filled in per recipient. A personalised message
+// differs from the next only in To, Date, Message-ID and the encoded text of its text parts,
+// so the tree is written once (per character set of the plain-text part) with markers where
+// those texts go, and each message fills in just them: the same bytes as BuildMessage on the
+// filled body, apart from the MIME boundaries, which stay the same for the whole run. A file
+// that changed since the last message makes the template anew; a tree the template cannot
+// reproduce exactly is built in full instead.
+class MessageTemplate
+{
+public:
+    // `content.body` is the run's body with its macros still in it (an HTML body already
+    // prepared); the macro fields of `content` are not used. cache may be null.
+    MessageTemplate(const MessageContent &content, PartCache *cache);
+    ~MessageTemplate();
+    MessageTemplate(const MessageTemplate &) = delete;
+    MessageTemplate &operator=(const MessageTemplate &) = delete;
+
+    // The message for these macro values, as BuildMessage gives it for the filled body;
+    // From, To and Subject are set by the caller. Null with *error set as there.
+    std::unique_ptr<MimeMessage> message(
+        const QString &to, const QString &from, const QString &subject, QString *error);
+
+    struct Private;
+
+private:
+    std::unique_ptr<Private> d;
+};
 
 } // namespace kolporta::compose

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "project/LineList.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QString>
@@ -35,14 +37,14 @@ public:
     // Closes the file; the lines stay until the next start().
     void finish();
 
-    const QStringList &lines() const { return m_lines; }
+    QStringList lines() const { return m_lines.toStringList(); }
     const QString &path() const { return m_path; }
 
 private:
     bool writeToFile(const QString &line);
     bool fileStillInPlace() const;
 
-    QStringList m_lines;
+    project::LineList m_lines; // compact: a run may log a million lines
     QString m_path;
     QFile m_file;
     // Until a write succeeded in full, the next write replaces the file with every line.

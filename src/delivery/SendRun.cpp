@@ -259,6 +259,7 @@ private:
     QByteArray m_contentIdDomain;
     std::shared_ptr<const compose::PlainTextTemplate> m_textTemplate;
     compose::PartCache m_parts;
+    std::unique_ptr<compose::MessageTemplate> m_message; // made at the first message
     std::unique_ptr<SmtpConnection> m_smtp;
     bool m_connectFailed = false;
     QString m_error;
@@ -490,19 +491,19 @@ std::unique_ptr<compose::MimeMessage> SendRun::Run::buildMessage(const QString &
 {
     const QString sender = m_host.sender();
     const QString subject = m_host.subject();
-    compose::MessageContent content;
-    content.body = compose::ApplyMacros(m_template, toText, sender, subject, m_settings.htmlBody);
-    content.html = m_settings.htmlBody;
-    content.contentIdDomain = m_contentIdDomain;
-    content.textTemplate = m_textTemplate;
-    content.macroTo = toText;
-    content.macroFrom = sender;
-    content.macroSubject = subject;
-    content.pictures = m_settings.pictures;
-    content.attachments = m_settings.files;
+    if (!m_message) {
+        compose::MessageContent content;
+        content.body = m_template;
+        content.html = m_settings.htmlBody;
+        content.contentIdDomain = m_contentIdDomain;
+        content.textTemplate = m_textTemplate;
+        content.pictures = m_settings.pictures;
+        content.attachments = m_settings.files;
+        m_message = std::make_unique<compose::MessageTemplate>(content, &m_parts);
+    }
     QString error;
     std::unique_ptr<compose::MimeMessage> message
-        = compose::BuildMessage(content, &m_parts, &error);
+        = m_message->message(toText, sender, subject, &error);
     if (!message) {
         // The lane route logs it once the transactions under way have their lines.
         if (m_lanes)

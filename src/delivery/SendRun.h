@@ -4,6 +4,7 @@
 #include "delivery/RerunPlan.h"
 #include "delivery/RunJournal.h"
 #include "delivery/SendLog.h"
+#include "project/LineList.h"
 #include "settings/SmtpProfile.h"
 
 #include <QDateTime>
@@ -41,7 +42,7 @@ struct SendRunSettings
     // records a little ahead which lines the run will send, so that no message waits for a
     // disk flush of its own. A line that reads otherwise when its turn comes is flushed for
     // itself. Empty: every message waits for its own flush.
-    QStringList addressLines;
+    project::LineList addressLines;
 
     // A run that continues an earlier one (see PrepareRerun): the lines whose `sends` entry
     // is false are passed over without a message, a log line or an outcome, and the records

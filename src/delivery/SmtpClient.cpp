@@ -7,7 +7,11 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
+#include <cerrno>
+#include <cstring>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace kolporta::delivery {
 
@@ -63,10 +67,16 @@ void appendStuffed(QByteArray *out, const QByteArray &line)
         const char *brk = p;
         while (brk < end && *brk != '\r' && *brk != '\n')
             ++brk;
-        if (p < end && *p == '.')
-            out->append('.');
-        out->append(p, brk - p);
-        out->append("\r\n", 2);
+        const bool dot = p < end && *p == '.';
+        const qsizetype at = out->size();
+        out->resize(at + dot + (brk - p) + 2);
+        char *to = out->data() + at;
+        if (dot)
+            *to++ = '.';
+        memcpy(to, p, size_t(brk - p));
+        to += brk - p;
+        to[0] = '\r';
+        to[1] = '\n';
         if (brk == end)
             return;
         p = brk + 1;
@@ -185,6 +195,7 @@ void SmtpClient::failSocket()
 void SmtpClient::dropConnection()
 {
     m_ready = false;
+    m_plainReads = false;
     if (m_socket) {
         m_socket->abort();
         delete m_socket;
@@ -237,6 +248,7 @@ bool SmtpClient::open()
     };
     if (!connectSocket(security))
         return false;
+    m_plainReads = security == Security::Plain;
     if (!readReply() || m_replyCode != 220)
         return broken();
     if (!sayHello())
@@ -604,15 +616,20 @@ bool SmtpClient::sendMessageLines(const QList<QByteArray> &lines, QString *error
             chunk.clear();
         }
     }
-    return chunk.isEmpty() || writeBytes(chunk);
+    // The last piece goes with the end-of-data "." in one write: the server takes nothing
+    // before the "." anyway, and each write to a nearby server costs it a wake-up.
+    m_dataTail = std::move(chunk);
+    return true;
 }
 
 bool SmtpClient::sendEndOfData(QString *error)
 {
     if (error)
         error->clear();
+    QByteArray end = std::exchange(m_dataTail, QByteArray());
+    end += ".\r\n";
     // The server has taken the message once it said 250, however long the rest of its reply.
-    return writeBytes(".\r\n") && readReply(true) && m_replyCode == 250;
+    return writeBytes(end) && readReply(true) && m_replyCode == 250;
 }
 
 QString SmtpClient::lastReplyText() const
@@ -639,6 +656,7 @@ bool SmtpClient::command(const QByteArray &line)
 
 bool SmtpClient::writeBytes(const QByteArray &bytes)
 {
+    m_dataTail.clear(); // anything but the end of data leaves the message behind
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         m_reply.clear();
         fail(ErrNotConnected, QStringLiteral("Not connected"));
@@ -661,23 +679,32 @@ bool SmtpClient::writeBytes(const QByteArray &bytes)
     return true;
 }
 
+bool SmtpClient::nextSlice(const QDeadlineTimer &deadline, int *slice)
+{
+    if (cancelDue()) {
+        fail(ErrCancelled, QStringLiteral("Cancelled while waiting for the server"));
+        dropConnection();
+        return false;
+    }
+    if (deadline.hasExpired()) {
+        fail(ErrTimedOut, QStringLiteral("Connection timed out"));
+        dropConnection();
+        return false;
+    }
+    qint64 ms = qMin<qint64>(deadline.remainingTime(), WaitSliceMs);
+    if (m_cancelSeen)
+        ms = qMin(ms, m_cancelDeadline.remainingTime());
+    *slice = int(qMax<qint64>(1, ms));
+    return true;
+}
+
 bool SmtpClient::waitSliced(const QDeadlineTimer &deadline, const std::function<bool(int)> &ready)
 {
     for (;;) {
-        if (cancelDue()) {
-            fail(ErrCancelled, QStringLiteral("Cancelled while waiting for the server"));
-            dropConnection();
+        int slice = 0;
+        if (!nextSlice(deadline, &slice))
             return false;
-        }
-        if (deadline.hasExpired()) {
-            fail(ErrTimedOut, QStringLiteral("Connection timed out"));
-            dropConnection();
-            return false;
-        }
-        qint64 slice = qMin<qint64>(deadline.remainingTime(), WaitSliceMs);
-        if (m_cancelSeen)
-            slice = qMin(slice, m_cancelDeadline.remainingTime());
-        if (ready(int(qMax<qint64>(1, slice))))
+        if (ready(slice))
             return true;
         const bool connected = m_socket->state() == QAbstractSocket::ConnectedState;
         if (connected && m_socket->error() == QAbstractSocket::SocketTimeoutError)
@@ -765,10 +792,47 @@ bool SmtpClient::receive(const QDeadlineTimer &deadline)
             dropConnection();
             return false;
         }
+        // Qt writes what the kernel did not take while it waits, so only then is its wait needed.
+        if (m_plainReads && m_socket->bytesToWrite() == 0)
+            return receivePlain(deadline);
         // A late reply would be taken for the answer to the next command, so a wait that
         // fails drops the connection.
         if (!waitSliced(deadline, [this](int ms) { return m_socket->waitForReadyRead(ms); }))
             return false;
+    }
+}
+
+// A session without TLS waits for its socket and reads it itself, as Qt's reading asks the
+// kernel how much is waiting before every read: a system call more for every reply. What
+// Qt has taken in already (while the event loop ran) is read first, so the order holds.
+bool SmtpClient::receivePlain(const QDeadlineTimer &deadline)
+{
+    const int fd = int(m_socket->socketDescriptor());
+    char buffer[4096];
+    for (;;) {
+        int slice = 0;
+        if (!nextSlice(deadline, &slice))
+            return false;
+        pollfd readable {fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, slice);
+        if (ready == 0 || (ready < 0 && errno == EINTR))
+            continue;
+        const ssize_t got = ready < 0
+            ? -1
+            : ::recv(fd, buffer, size_t(qBound<qsizetype>(1, m_reader.room(), sizeof buffer)), 0);
+        if (got > 0) {
+            m_reader.feed(QByteArrayView(buffer, got));
+            return true;
+        }
+        const int code = got < 0 ? errno : 0;
+        if (code == EAGAIN || code == EWOULDBLOCK || code == EINTR)
+            continue;
+        if (got == 0 || code == ECONNRESET || code == EPIPE)
+            fail(ErrClosed, QStringLiteral("Connection closed by the server"));
+        else
+            fail(code, QString::fromLocal8Bit(strerror(code)));
+        dropConnection();
+        return false;
     }
 }
 

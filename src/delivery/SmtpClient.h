@@ -120,8 +120,12 @@ private:
     bool readReply(bool lenient = false);
     // Waits for more of a reply and hands it to the reader.
     bool receive(const QDeadlineTimer &deadline);
+    bool receivePlain(const QDeadlineTimer &deadline);
     // Waits in slices for `ready`, which waits up to the milliseconds it is given.
     bool waitSliced(const QDeadlineTimer &deadline, const std::function<bool(int)> &ready);
+    // The length of the next slice of a wait; false (the connection dropped) once the run
+    // cancelled or the deadline passed.
+    bool nextSlice(const QDeadlineTimer &deadline, int *slice);
     bool cancelDue();
     bool refuseUnsafe(const QString &address);
     QByteArray mailCommand(const QString &address, qint64 size) const;
@@ -152,6 +156,8 @@ private:
     std::function<bool()> m_cancelled;
     bool m_cancelSeen = false;
     QDeadlineTimer m_cancelDeadline;
+    QByteArray m_dataTail; // the message's last bytes, sent with its end-of-data "."
+    bool m_plainReads = false; // the socket is read directly (no TLS)
 };
 
 } // namespace kolporta::delivery

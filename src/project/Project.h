@@ -1,5 +1,6 @@
 #pragma once
 
+#include "project/LineList.h"
 #include "project/TextFile.h"
 
 #include <QString>
@@ -11,7 +12,7 @@ namespace kolporta::project {
 // shows these fields in its controls; the core reads and writes this record.
 struct Project
 {
-    QStringList addressList; // [Address list], one address line per entry
+    LineList addressList; // [Address list], one address line per entry
     QString subject; // [Subject]
     QString from; // [From], the sender as typed
     QStringList text; // [Text], the body lines

@@ -84,104 +84,144 @@ QString selectItem(const QStringList &items, const QString &text)
 
 } // namespace
 
+namespace {
+
+// Reads a project's lines one at a time, as a load scans them.
+class ProjectReader
+{
+public:
+    ProjectReader(Project *project, const ProjectLists &lists)
+        : p(*project)
+        , m_lists(lists)
+    {
+        // Reset. Subject, sender, batch size, route, profile and BlockFile keep their values
+        // until a value line replaces them.
+        fx.htmlBoxResetClick = p.htmlBody;
+        fx.bccBoxResetClick = p.sendAsBcc;
+        p.htmlBody = false;
+        p.sendAsBcc = false;
+        p.autoBlock = false;
+        p.addressList.clear();
+        p.text.clear();
+        p.attachments.clear();
+        p.files.clear();
+    }
+
+    // An address line of a UTF-8 file goes into the list as its bytes, never made text.
+    void line(const TextFile::Line &line)
+    {
+        if (line.isUtf8() && m_current == Section::AddressList
+            && !(line.utf8.startsWith('[') && line.utf8.endsWith(']'))) {
+            if (!line.utf8.isEmpty())
+                p.addressList.appendUtf8(line.utf8);
+            return;
+        }
+        this->line(line.toString());
+    }
+    void line(const QString &line);
+    const LoadEffects &effects() const { return fx; }
+
+private:
+    Project &p;
+    const ProjectLists &m_lists;
+    LoadEffects fx;
+    Section m_current = Section::None;
+};
+
+void ProjectReader::line(const QString &line)
+{
+    const Section head = headOf(line);
+    if (head != Section::None) {
+        m_current = head;
+        return;
+    }
+    switch (m_current) {
+    case Section::None:
+        break;
+    case Section::AddressList:
+        if (!line.isEmpty())
+            p.addressList.append(line);
+        break;
+    case Section::Subject:
+        if (!line.isEmpty())
+            p.subject = line;
+        break;
+    case Section::Text:
+        p.text.append(line);
+        break;
+    case Section::From:
+        p.from = line;
+        break;
+    case Section::BccMaxCount:
+        p.bccMaxCount = line;
+        break;
+    case Section::SendAsBcc:
+        if (line == QLatin1String("1") && !p.sendAsBcc) {
+            p.sendAsBcc = true;
+            fx.bccBoxClick = true;
+        }
+        break;
+    case Section::Attachments:
+        if (!line.isEmpty())
+            p.attachments.append(line);
+        break;
+    case Section::HtmlBody:
+        // Checking the box runs its click handler, and the reader then runs it once
+        // more for every line of the section.
+        if (line == QLatin1String("1") && !p.htmlBody) {
+            p.htmlBody = true;
+            ++fx.htmlBodyClicks;
+        }
+        ++fx.htmlBodyClicks;
+        break;
+    case Section::BlockFile:
+        p.blockFile = line;
+        break;
+    case Section::AutoBlock:
+        if (line == QLatin1String("1"))
+            p.autoBlock = true;
+        break;
+    case Section::Mailer:
+        if (!line.isEmpty())
+            p.mailer = selectItem(m_lists.routes, line);
+        break;
+    case Section::SmtpServer:
+        if (!line.isEmpty())
+            p.smtpServer = selectItem(m_lists.profiles, line);
+        break;
+    case Section::Files:
+        if (!line.isEmpty())
+            p.files.append(line);
+        break;
+    }
+}
+
+} // namespace
+
 void ReadProjectLines(
     const QStringList &lines, Project *project, const ProjectLists &lists, LoadEffects *effects)
 {
-    LoadEffects fx;
-    Project &p = *project;
-
-    // Reset. Subject, sender, batch size, route, profile and BlockFile keep their values
-    // until a value line replaces them.
-    fx.htmlBoxResetClick = p.htmlBody;
-    fx.bccBoxResetClick = p.sendAsBcc;
-    p.htmlBody = false;
-    p.sendAsBcc = false;
-    p.autoBlock = false;
-    p.addressList.clear();
-    p.text.clear();
-    p.attachments.clear();
-    p.files.clear();
-
-    Section current = Section::None;
-    for (const QString &line : lines) {
-        const Section head = headOf(line);
-        if (head != Section::None) {
-            current = head;
-            continue;
-        }
-        switch (current) {
-        case Section::None:
-            break;
-        case Section::AddressList:
-            if (!line.isEmpty())
-                p.addressList.append(line);
-            break;
-        case Section::Subject:
-            if (!line.isEmpty())
-                p.subject = line;
-            break;
-        case Section::Text:
-            p.text.append(line);
-            break;
-        case Section::From:
-            p.from = line;
-            break;
-        case Section::BccMaxCount:
-            p.bccMaxCount = line;
-            break;
-        case Section::SendAsBcc:
-            if (line == QLatin1String("1") && !p.sendAsBcc) {
-                p.sendAsBcc = true;
-                fx.bccBoxClick = true;
-            }
-            break;
-        case Section::Attachments:
-            if (!line.isEmpty())
-                p.attachments.append(line);
-            break;
-        case Section::HtmlBody:
-            // Checking the box runs its click handler, and the reader then runs it once
-            // more for every line of the section.
-            if (line == QLatin1String("1") && !p.htmlBody) {
-                p.htmlBody = true;
-                ++fx.htmlBodyClicks;
-            }
-            ++fx.htmlBodyClicks;
-            break;
-        case Section::BlockFile:
-            p.blockFile = line;
-            break;
-        case Section::AutoBlock:
-            if (line == QLatin1String("1"))
-                p.autoBlock = true;
-            break;
-        case Section::Mailer:
-            if (!line.isEmpty())
-                p.mailer = selectItem(lists.routes, line);
-            break;
-        case Section::SmtpServer:
-            if (!line.isEmpty())
-                p.smtpServer = selectItem(lists.profiles, line);
-            break;
-        case Section::Files:
-            if (!line.isEmpty())
-                p.files.append(line);
-            break;
-        }
-    }
+    ProjectReader reader(project, lists);
+    for (const QString &line : lines)
+        reader.line(line);
     if (effects)
-        *effects = fx;
+        *effects = reader.effects();
 }
 
 bool LoadProject(const QString &path, Project *project, const ProjectLists &lists, QString *error,
     LoadEffects *effects)
 {
-    QStringList lines;
+    // Read into a copy, so that a file that cannot be read leaves the project unchanged.
+    Project loaded = *project;
     TextEncoding encoding = TextEncoding::Utf8;
-    if (!TextFile::read(path, &lines, &encoding, error))
+    ProjectReader reader(&loaded, lists);
+    if (!TextFile::readLines(
+            path, [&](const TextFile::Line &line) { reader.line(line); }, &encoding, error))
         return false;
-    ReadProjectLines(lines, project, lists, effects);
-    project->encoding = encoding;
+    if (effects)
+        *effects = reader.effects();
+    loaded.encoding = encoding;
+    *project = std::move(loaded);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <cerrno>
 #include <cstring>
@@ -223,6 +224,98 @@ bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QStri
     if (!readBytes(path, &bytes, error, MaxTextFileSize))
         return false;
     *lines = splitLines(decode(std::move(bytes), encoding));
+    return true;
+}
+
+namespace {
+
+char16_t unit(char c)
+{
+    return uchar(c);
+}
+char16_t unit(QChar c)
+{
+    return c.unicode();
+}
+
+// Calls `each` for every line of the text, split as splitLines() splits it.
+template <typename View, typename Each> void forEachLine(View text, const Each &each)
+{
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = unit(text[i]);
+        if (c != u'\r' && c != u'\n')
+            continue;
+        each(text.sliced(start, i - start));
+        if (c == u'\r' && i + 1 < n && unit(text[i + 1]) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        each(text.sliced(start));
+}
+
+// Whether decode() reads the bytes as UTF-8. They are checked a piece at a time, cut after
+// a line feed, which no UTF-8 sequence holds.
+bool validUtf8(QByteArrayView bytes)
+{
+    constexpr qsizetype Piece = 64 * 1024;
+    QVarLengthArray<QChar> out;
+    for (qsizetype at = 0; at < bytes.size();) {
+        qsizetype end = qMin(at + Piece, bytes.size());
+        if (end < bytes.size()) {
+            const qsizetype lf = bytes.sliced(end).indexOf('\n');
+            end = lf < 0 ? bytes.size() : end + lf + 1;
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        out.resize(utf8.requiredSpace(end - at));
+        utf8.appendToBuffer(out.data(), bytes.sliced(at, end - at));
+        if (utf8.hasError())
+            return false;
+        at = end;
+    }
+    return true;
+}
+
+} // namespace
+
+QString Line::toString() const
+{
+    if (!isUtf8())
+        return text.toString();
+    // Only the file's first U+FEFF is a byte-order mark; one that starts a later line is text.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
+bool readLines(const QString &path, const std::function<void(const Line &)> &each,
+    TextEncoding *encoding, QString *error)
+{
+    QByteArray bytes;
+    if (!readBytes(path, &bytes, error, MaxTextFileSize))
+        return false;
+    if (!bytes.startsWith("\xFF\xFE") && !bytes.startsWith("\xFE\xFF")) {
+        // As decode(): cut at a NUL, and every byte-order mark at the start goes.
+        QByteArrayView view(bytes);
+        const qsizetype nul = view.indexOf('\0');
+        if (nul >= 0)
+            view.truncate(nul);
+        while (view.startsWith("\xEF\xBB\xBF"))
+            view = view.sliced(3);
+        if (validUtf8(view)) {
+            if (encoding)
+                *encoding = TextEncoding::Utf8;
+            forEachLine(view, [&](QByteArrayView line) { each(Line {line, QStringView()}); });
+            return true;
+        }
+    }
+    const QString text = decode(std::move(bytes), encoding);
+    forEachLine(QStringView(text), [&](QStringView line) {
+        // A line of no characters is still text, not UTF-8.
+        each(Line {QByteArrayView(), line.isNull() ? QStringView(u"") : line});
+    });
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kolporta::project {
 
 enum class TextEncoding { Utf8, Windows1250 };
@@ -37,6 +39,21 @@ bool readBytes(const QString &path, QByteArray *bytes, QString *error, qint64 ma
 
 // Reads and splits a whole text file of at most MaxTextFileSize bytes, as readBytes().
 bool read(const QString &path, QStringList *lines, TextEncoding *encoding, QString *error);
+
+// One line of a file as readLines() hands it out: its UTF-8 bytes when the file is UTF-8
+// (valid, and read as text the way decode() reads it), otherwise its text.
+struct Line
+{
+    QByteArrayView utf8;
+    QStringView text;
+    bool isUtf8() const { return text.isNull(); }
+    QString toString() const;
+};
+
+// The lines read() gives, one at a time: a UTF-8 file (the usual kind) is never held as
+// text in full, which for a long address list is twice its size.
+bool readLines(const QString &path, const std::function<void(const Line &)> &each,
+    TextEncoding *encoding, QString *error);
 
 // Writes atomically: a temporary file in the same folder renamed into place, so a failed
 // save leaves the old file byte for byte. On failure *error is

@@ -666,7 +666,7 @@ void TfKolporta::pushProject()
 {
     const project::Project &p = m_document->project();
     ++m_pushing;
-    replaceEditorLines(m_ui->MemoList, p.addressList);
+    replaceEditorLines(m_ui->MemoList, p.addressList.toStringList());
     replaceEditorLines(m_ui->memoText, p.text);
     m_ui->eSubject->setText(p.subject);
     m_ui->eFrom->setText(p.from);
@@ -707,7 +707,7 @@ void TfKolporta::projectCleared()
 {
     const project::Project &p = m_document->project();
     ++m_pushing;
-    replaceEditorLines(m_ui->MemoList, p.addressList);
+    replaceEditorLines(m_ui->MemoList, p.addressList.toStringList());
     replaceEditorLines(m_ui->memoText, p.text);
     setListItems(m_ui->lbAttach, p.attachments);
     setListItems(m_ui->lbFiles, p.files);

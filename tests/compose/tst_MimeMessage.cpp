@@ -316,6 +316,105 @@ private slots:
         QCOMPARE(fileIndex, expectedFiles.size());
     }
 
+    // A message filled in from the run's template is the one the full builder makes of the
+    // filled body, byte for byte but for the boundaries: for every tree, with macro values
+    // that change the plain-text part's charset, the line breaks and the dot-stuffing, and
+    // for the messages after the first, also once the sender, the subject or a file has
+    // changed.
+    void templateMatchesBuilder_data()
+    {
+        QTest::addColumn<int>("tree");
+        QTest::addColumn<QString>("to");
+        const QList<std::pair<const char *, QString>> values {
+            {"ascii", QStringLiteral("Jan Novak <jan@example.cz>")},
+            {"czech", QStringLiteral(u"  Jan Nováček <jan@example.cz>  ")},
+            {"beyond latin", QStringLiteral(u"Ωμέγα 日本 <omega@example.cz>")},
+            {"empty", QString()},
+            {"long", QStringLiteral(u"Dlouhé jméno ").repeated(400) + QStringLiteral("<x@y.cz>")},
+            {"awkward", QStringLiteral("%FROM% = &amp; <b>x</b>\r\n.dot  \t%\r\n.\r\nend=\r\n")},
+        };
+        const char *trees[] = {"plain", "plain, attachments", "html", "html, pictures",
+            "html, attachments", "html, pictures, attachments", "html, macro in a link"};
+        for (int tree = 0; tree < int(std::size(trees)); ++tree)
+            for (const auto &[name, to] : values)
+                QTest::addRow("%s, %s", trees[tree], name) << tree << to;
+    }
+    void templateMatchesBuilder()
+    {
+        QFETCH(int, tree);
+        QFETCH(QString, to);
+        const bool html = tree >= 2;
+        MessageContent content;
+        content.html = html;
+        content.contentIdDomain = "run.test";
+        const QString attachment = file(QStringLiteral("template.pdf"));
+        kolporta::test::writeBytes(attachment, randomBytes(200, 9));
+        if (tree == 1 || tree == 4 || tree == 5)
+            content.attachments << attachment << file(QStringLiteral(u"žluťoučký kůň.txt"));
+        if (tree == 3 || tree == 5)
+            content.pictures << file(QStringLiteral("a.gif")) << file(QStringLiteral("b.png"));
+        const QString plainBody
+            = QStringLiteral(u"Dobrý den, %TO%,\r\n.tečka\r\n%FROM% %SUBJECT%\r\n")
+            + QString(90, u'x') + QStringLiteral("\r\n%TO%");
+        const QString htmlBody
+            = QStringLiteral(u"<p>Dobrý den, %TO%,</p>\r\n.<p>%FROM% píše: %SUBJECT% %TO%</p><img "
+                             u"src=\"a.gif\"><p>")
+            + QStringLiteral(u"Dlouhý řádek ").repeated(12)
+            + (tree == 6 ? QStringLiteral("<a href=\"mailto:%TO%\">%TO%</a></p>")
+                         : QStringLiteral("</p>"));
+        content.body
+            = html ? PrepareHtmlBody(htmlBody, false, content.pictures, "run.test") : plainBody;
+        content.textTemplate = std::make_shared<PlainTextTemplate>(content.body);
+        auto environment = fixedEnvironment();
+        environment.boundary = nullptr; // the run's own boundaries, as a run has them
+        SetMessageEnvironment(environment);
+
+        // The sender and subject are read afresh for every message, and may change.
+        const QString senders[] = {QStringLiteral(u"Petr Svoboda <petr@example.cz>"),
+            QStringLiteral(u"Žofie <z@example.cz>")};
+        const QString subjects[] = {QStringLiteral(u"Nabídka %TO%"), QString()};
+        // The boundaries in order of appearance, each replaced by its number.
+        const auto wire = [&](MimeMessage &message, int turn, const QString &toText) {
+            message.setFrom(senders[turn % 2]);
+            message.setTo({AddressOfLine(toText), QStringLiteral("k@x.cz")});
+            message.setSubject(subjects[turn % 2]);
+            QByteArray bytes = message.encode().join("\r\n") + "\r\n";
+            qint64 size = 0;
+            for (const QByteArray &line : message.lines())
+                size += line.size() + 2;
+            if (message.size() != size)
+                return QByteArray("size differs");
+            static const QRegularExpression boundary(QStringLiteral("boundary=\"([^\"]+)\""));
+            int n = 0;
+            for (const QRegularExpressionMatch &m :
+                boundary.globalMatch(QString::fromLatin1(bytes)))
+                bytes.replace(m.captured(1).toLatin1(), "B" + QByteArray::number(++n));
+            return bytes;
+        };
+        MessageTemplate once(content, nullptr);
+        const QString values[] = {to, QStringLiteral("Eva <eva@example.cz>"), to};
+        for (int turn = 0; turn < 3; ++turn) {
+            const QString &value = values[turn];
+            const QString &from = senders[turn % 2];
+            const QString &subject = subjects[turn % 2];
+            if (turn == 1 && tree == 1) {
+                // A changed file is read again, and so is the template.
+                kolporta::test::writeBytes(attachment, randomBytes(300, 10));
+            }
+            QString error;
+            auto filled = once.message(value, from, subject, &error);
+            QVERIFY2(filled, qPrintable(error));
+            MessageContent full = content;
+            full.body = ApplyMacros(content.body, value, from, subject, html);
+            full.macroTo = value;
+            full.macroFrom = from;
+            full.macroSubject = subject;
+            auto built = BuildMessage(full, nullptr, &error);
+            QVERIFY2(built, qPrintable(error));
+            QCOMPARE(wire(*filled, turn, value), wire(*built, turn, value));
+        }
+    }
+
     void textParts_data()
     {
         QTest::addColumn<bool>("html");

@@ -63,6 +63,10 @@ void TestSendLog::mirrorsEveryLine_data()
                QStringLiteral("!!! x  Chyba - adresa odmítnuta serverem")};
     QTest::newRow("blanks and empty lines kept")
         << QStringList {QStringLiteral("  a@x.cz  "), QString(), QStringLiteral("\tb")};
+    // The file gets their UTF-8 form; the log in memory keeps them as they were.
+    QTest::newRow("lines UTF-8 cannot hold as they are")
+        << QStringList {QStringLiteral(u"\uFEFFa@x.cz"), QString(QChar(0xD800)) + u'b',
+               QStringLiteral(u"c\U0001F600")};
 }
 
 void TestSendLog::mirrorsEveryLine()

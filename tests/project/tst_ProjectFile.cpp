@@ -193,6 +193,10 @@ private slots:
         row("lower-case head opens section", u"[Text]\r\nA\r\n[files]\r\nf.pdf\r\n", "files",
             u"f.pdf");
         row("mixed-case head", u"[aDdReSs LiSt]\r\nx\r\n", "addressList", u"x");
+        row("byte-order marks at the start dropped", u"\uFEFF\uFEFF[Address list]\r\na",
+            "addressList", u"a");
+        row("U+FEFF starting a later line kept", u"[Address list]\r\na\r\n\uFEFFb\r\n\uFEFF",
+            "addressList", u"a|\uFEFFb|\uFEFF");
         row("unknown bracket stays in body", u"[Text]\r\n[Nic]\r\n", "text", u"[Nic]");
         row("head with trailing blank is a value", u"[Text]\r\nA\r\n[Files] \r\nB\r\n", "text",
             u"A|[Files] |B");
