@@ -26,6 +26,18 @@ namespace kolporta::fuzz {
     std::abort();
 }
 
+// Every surrogate in its pair, so the text can be written as UTF-8 and read back unchanged.
+inline bool validUnicode(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            return false;
+    }
+    return true;
+}
+
 // How a value looks in a failure message: strings quoted with their escapes visible.
 inline QString show(const QString &text)
 {

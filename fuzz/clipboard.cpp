@@ -15,17 +15,6 @@ using namespace kolporta::ui;
 
 namespace {
 
-bool validUnicode(const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (text.at(i).isSurrogate())
-            return false;
-    }
-    return true;
-}
-
 bool hasUtf8Declaration(const QString &text)
 {
     static const QString word = QStringLiteral("CHARSET=UTF-8");
@@ -45,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString decoded = ClipboardHtml::DecodeUtf8Text(bytes);
-    FUZZ_CHECK(validUnicode(decoded));
+    FUZZ_CHECK(kolporta::fuzz::validUnicode(decoded));
     FUZZ_CHECK(decoded.size() <= bytes.size());
     QStringDecoder utf8(QStringDecoder::Utf8,
         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -54,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK_EQUAL(decoded, standard);
 
     const QString text = ClipboardHtml::formatText(bytes);
-    FUZZ_CHECK(validUnicode(text));
+    FUZZ_CHECK(kolporta::fuzz::validUnicode(text));
     FUZZ_CHECK(!text.contains(QChar(0)));
 
     if (size < 1)
@@ -74,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const ClipboardHtml::Result result = ClipboardHtml::GetClipboardHtml(&mime);
     FUZZ_CHECK(!html || result.found);
-    FUZZ_CHECK(validUnicode(result.text));
+    FUZZ_CHECK(kolporta::fuzz::validUnicode(result.text));
     FUZZ_CHECK(!hasUtf8Declaration(result.text));
 
     const QString body = ClipboardHtml::withCharsetMeta(result.text);

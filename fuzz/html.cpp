@@ -24,17 +24,6 @@ const QStringList &pictures()
 
 const QByteArray kDomain = QByteArrayLiteral("run.example.cz");
 
-bool validUnicode(const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (text.at(i).isSurrogate())
-            return false;
-    }
-    return true;
-}
-
 // The Content-IDs that "cid:" references in the text name, each as often as it occurs.
 QStringList contentIdsIn(const QString &text)
 {
@@ -79,7 +68,7 @@ void checkRewriting(const QString &html, bool mailProgramRoute)
     }
     const QString input = references + html;
     const QString out = PrepareHtmlBody(input, mailProgramRoute, pictures(), kDomain);
-    FUZZ_CHECK(validUnicode(out));
+    FUZZ_CHECK(kolporta::fuzz::validUnicode(out));
     FUZZ_CHECK_EQUAL(out.left(expected.size()), expected);
 
     // Whatever "cid:" the rewriting added names an ID in the safe form.
@@ -106,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkRewriting(html, mailProgramRoute);
 
     const QString text = PlainTextOfHtml(html);
-    FUZZ_CHECK(validUnicode(text));
+    FUZZ_CHECK(kolporta::fuzz::validUnicode(text));
     FUZZ_CHECK(!text.contains(QChar(0)));
 
     if (parts.size() > 1) {

@@ -159,7 +159,7 @@ void AddressListEditor::search(const QString &text)
         return;
     const auto next = std::upper_bound(m_lowerLineStarts.begin(), m_lowerLineStarts.end(), at);
     const qsizetype line = qsizetype(next - m_lowerLineStarts.begin()) - 1;
-    // The column and length within the original line come from the core's search of that line.
+    // The column and length within the line as typed come from the core's search of that line.
     const AddressTools::SearchHit hit
         = AddressTools::quickSearch({lineText(m_list, line)}, text, m_locale);
     if (!hit.found())

@@ -8,7 +8,7 @@ namespace kolporta::ui::ClipboardHtml {
 namespace {
 
 // The position of an ASCII word in the text, comparing each character's simple upper-case
-// (or lower-case) form with the word, so that positions stay those of the original text even
+// (or lower-case) form with the word, so that positions stay those of the text as given even
 // where a whole-text case mapping would change its length (German sharp s, for one).
 qsizetype indexOfWord(QStringView text, QLatin1StringView word, bool upper, qsizetype from = 0)
 {
