@@ -166,9 +166,11 @@ QString AddressOfLine(const QString &line)
     // becomes a blank; a CR LF becomes one, as in the line's header, so that the envelope
     // and the header name the same address.
     QString oneLine = line;
-    oneLine.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    oneLine.replace(u'\r', u' ');
-    oneLine.replace(u'\n', u' ');
+    if (oneLine.contains(u'\r') || oneLine.contains(u'\n')) {
+        oneLine.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        oneLine.replace(u'\r', u' ');
+        oneLine.replace(u'\n', u' ');
+    }
     QStringView text(oneLine);
     const qsizetype open = text.indexOf(u'<');
     if (open >= 0)

@@ -652,7 +652,8 @@ bool SendRun::Run::smtpSingle()
             report(i, line, LineOutcome::Skipped);
             continue;
         }
-        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        const QString address = compose::AddressOfLine(line);
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(address);
         if (lineUtf8 && m_smtp->isOpen() && !smtp().offersSmtpUtf8()) {
             log(kBang + line + Text::AddressRefused); // nothing went to the server for it
             report(i, line, LineOutcome::Refused);
@@ -661,7 +662,7 @@ bool SendRun::Run::smtpSingle()
         std::unique_ptr<compose::MimeMessage> message = buildMessage(line);
         if (!message)
             return false;
-        message->setTo({compose::AddressOfLine(line)});
+        message->setTo({address});
         m_host.moveCaretToLine(i);
 
         const bool smtpUtf8 = m_smtp->isOpen() && smtp().offersSmtpUtf8()
@@ -1100,7 +1101,8 @@ bool SendRun::Run::smtpLanes(const settings::SmtpProfile &profile)
             m_host.processEvents();
             return;
         }
-        const bool lineUtf8 = compose::NeedsSmtpUtf8(compose::AddressOfLine(line));
+        const QString address = compose::AddressOfLine(line);
+        const bool lineUtf8 = compose::NeedsSmtpUtf8(address);
         if (lineUtf8 && !m_laneUtf8) {
             addLine(i, line, false); // refused without a word to the server
             ready = true;
@@ -1112,7 +1114,7 @@ bool SendRun::Run::smtpLanes(const settings::SmtpProfile &profile)
             why = Why::Error;
             return;
         }
-        message->setTo({compose::AddressOfLine(line)});
+        message->setTo({address});
         const bool smtpUtf8 = m_laneUtf8
             && (lineUtf8 || compose::NeedsSmtpUtf8(compose::AddressOfLine(m_host.sender())));
         message->setSmtpUtf8(smtpUtf8);
